@@ -1,0 +1,110 @@
+#include "app/options.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "app/run_state.h"
+#include "console/output.h"
+
+namespace tandrel {
+
+namespace {
+
+struct ValueOption {
+  char letter;
+  std::string RunSettings::*field;
+  const char* missingMessage;
+};
+
+const ValueOption kValueOptions[] = {
+    {'h', &RunSettings::host, "\nError: Missing ftp host name\n"},
+    {'l', &RunSettings::localDirectory, "\nError: Missing local directory\n"},
+    {'p', &RunSettings::password, "\nError: Missing password\n"},
+    {'s', &RunSettings::serverDirectory, "\nError: Missing ftp server directory\n"},
+    {'u', &RunSettings::user, "\nError: Missing user name\n"},
+};
+
+const ValueOption* findValueOption(char letter) {
+  for (const ValueOption& option : kValueOptions) {
+    if (option.letter == letter) return &option;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void printUsage() {
+  outText(
+      "\n"
+      "Synchronizes contents of the local and ftp server directories.\n"
+      "\n"
+      "usage: Tandrel\n"
+      "    -h            <ftp host name>\n"
+      "    -u            <user name>\n"
+      "    -p            <user password>\n"
+      "   [-s(erverDir)  <ftp server directory>]\n"
+      "   [-l(localDir)  <local directory>]\n"
+      "   [-y]           do not prompt for create, delete and overwrite.\n"
+      "   [-c]           always recreate deleted directory.\n"
+      "   [-r(ecursive)] look into subdirectories.\n"
+      "   [-f(tpWins)]   ftp server will win in the conflict situations; by default\n"
+      "                  local files have a priority.\n"
+      "\n");
+}
+
+int parseOptions(int count, char** arguments) {
+  bool connectionGiven = false;
+  for (int i = 0; i < count; ++i) {
+    const char* argument = arguments[i];
+    char letter = argument[0] == '-' ? static_cast<char>(std::tolower(
+                                           static_cast<unsigned char>(argument[1])))
+                                     : '\0';
+    if (const ValueOption* option = letter ? findValueOption(letter) : nullptr) {
+      if (i + 1 >= count) {
+        outText(option->missingMessage);
+        return kUsageExitStatus;
+      }
+      const char* value = arguments[++i];
+      if (std::strlen(value) > kMaxValueLength) {
+        // Refused rather than cut: a cut host, directory or password would
+        // silently work on something the user did not name.
+        out("\nError: Value of option '%s' is longer than %zu bytes\n", argument,
+            kMaxValueLength);
+        return 1;
+      }
+      settings.*(option->field) = value;
+      if (letter == 'p') {
+        // Keep the password out of process listings from here on.
+        std::memset(arguments[i], 0, std::strlen(arguments[i]));
+      }
+      if (letter == 'h' || letter == 'u' || letter == 'p') connectionGiven = true;
+      continue;
+    }
+    switch (letter) {
+      case 'c':
+        alwaysRecreateDirectory = 1;
+        break;
+      case 'f':
+        settings.ftpWins = 1;
+        break;
+      case 'r':
+        settings.recursive = 1;
+        break;
+      case 'y':
+        alwaysDeleteUnchangedFile = alwaysDeleteUpdatedFile = alwaysOverwrite = 1;
+        alwaysCreateDirectory = alwaysDeleteDirectory = 1;
+        break;
+      default:
+        out("\nError: Undefined parameter '%s'\n", argument);
+        break;
+    }
+  }
+  if (!connectionGiven) {
+    printUsage();
+    return kUsageExitStatus;
+  }
+  return 0;
+}
+
+}  // namespace tandrel

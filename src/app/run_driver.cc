@@ -1,0 +1,95 @@
+#include "app/run_driver.h"
+
+#include "app/host_address.h"
+#include "app/options.h"
+#include "app/run_state.h"
+#include "console/error_text.h"
+#include "console/interrupt.h"
+#include "console/output.h"
+#include "console/terminal.h"
+#include "storage/failure.h"
+#include "storage/run_lock.h"
+#include "storage/sides.h"
+#include "sync/directory_sync.h"
+
+namespace tandrel {
+
+namespace {
+
+void printBanner() {
+  outText("\nTandrel V1.0\nTwo-way synchronisation of a local directory tree with an FTP server\n");
+}
+
+// Steps after the connection: the start directories and the synchronisation.
+void synchronizeStartDirectories() {
+  if (!settings.localDirectory.empty()) {
+    bool entered = localSide().changeDirectory(settings.localDirectory);
+    setErrorText(!entered);
+    if (!entered) {
+      reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
+      return;
+    }
+  }
+  if (!lockWorkingDirectory()) {
+    out("\nError: Another run is synchronizing local directory '%s' right now\n",
+        settings.localDirectory.c_str());
+    noteProblem();
+    return;
+  }
+  if (!settings.serverDirectory.empty()) {
+    bool entered = serverSide().changeDirectory(settings.serverDirectory);
+    setErrorText(!entered);
+    if (!entered) {
+      reportError("\nError: Can't open ftp server directory '%s'",
+                  settings.serverDirectory.c_str());
+      return;
+    }
+  }
+  out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
+      settings.serverDirectory.c_str(), settings.host.c_str());
+  DirectorySync start("");
+  start.run();
+}
+
+}  // namespace
+
+int runTandrel(int count, char** arguments) {
+  printBanner();
+  if (int status = parseOptions(count - 1, arguments + 1); status != 0) return status;
+
+  LogIn logIn;
+  std::string problem;
+  if (!parseHostArgument(settings.host, logIn.address, problem)) {
+    out("\nError: Invalid ftp host name '%s': %s\n", settings.host.c_str(), problem.c_str());
+    return 1;
+  }
+  logIn.user = settings.user;
+  logIn.password = settings.password;
+  installInterruptHandlers();
+
+  if (!openSession()) {
+    setErrorText(true);
+    reportError("\nError: Can't open internet session");
+    return kUsageExitStatus;
+  }
+  out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
+      settings.user.c_str());
+  if (!serverSide().connect(logIn)) {
+    setErrorText(true);
+    reportError("\nError: Can't connect to ftp server '%s' with '%s' user", settings.host.c_str(),
+                settings.user.c_str());
+  } else {
+    synchronizeStartDirectories();
+    serverSide().disconnect();
+  }
+  closeSession();
+  restoreTerminal();
+
+  if (int signalNumber = interruptSignal(); signalNumber != 0) {
+    out("\nInterrupted: the run stopped after the current action; what was done is saved.\n");
+    return 128 + signalNumber;
+  }
+  return problemsReported() == 0 ? 0 : 1;
+}
+
+}  // namespace tandrel

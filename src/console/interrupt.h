@@ -1,0 +1,15 @@
+// Ctrl+C and SIGTERM. The first signal only sets a flag: the run stops after the
+// current action, saves what it did, says so and exits with 128 + the signal. A
+// second signal ends the process at once (restoring the terminal first).
+#pragma once
+
+namespace tandrel {
+
+void installInterruptHandlers();
+// True once SIGINT or SIGTERM has arrived. Safe to poll from any code, e.g. a
+// transfer's progress callback, which aborts the transfer when it turns true.
+bool interruptRequested();
+// The signal that arrived first, or 0.
+int interruptSignal();
+
+}  // namespace tandrel

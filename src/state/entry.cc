@@ -1,0 +1,59 @@
+#include "state/entry.h"
+
+#include <cstring>
+
+namespace tandrel {
+
+Entry::Entry(const ListRecord& record)
+    : name(record.name),
+      writeTime(record.writeTime),
+      isDirectory(record.isDirectory() ? 1 : 0),
+      size(record.size) {}
+
+Entry::~Entry() {
+  Entry* rest = next;
+  while (rest != nullptr) {
+    Entry* following = rest->next;
+    rest->next = nullptr;
+    delete rest;
+    rest = following;
+  }
+}
+
+Entry* Entry::copyOf(const Entry& other) {
+  Entry* copy = new Entry;
+  copy->name = other.name;
+  copy->isDirectory = other.isDirectory;
+  return copy;
+}
+
+void Entry::setTimeFrom(const ListRecord& record) {
+  writeTime = record.writeTime;
+  size = record.size;
+}
+
+int compareEntries(const Entry* a, const Entry* b) {
+  if (a == nullptr) return 1;
+  if (b == nullptr) return -1;
+  if (!a->isDirectory && b->isDirectory) return -1;
+  if (a->isDirectory && !b->isDirectory) return 1;
+  // Up to and including the terminating NUL: a prefix sorts first.
+  size_t common = std::min(a->name.size(), b->name.size());
+  int byBytes = std::memcmp(a->name.data(), b->name.data(), common);
+  if (byBytes != 0) return byBytes < 0 ? -1 : 1;
+  if (a->name.size() == b->name.size()) return 0;
+  return a->name.size() < b->name.size() ? -1 : 1;
+}
+
+void commitEntry(Entry* entry, int ok) {
+  if (entry == nullptr) return;
+  if (ok) {
+    entry->touched = 1;
+    if (entry->state == Deleted) entry->state = Dropped;
+    return;
+  }
+  entry->touched = 0;
+  entry->state = entry->state == New ? Dropped : Unchanged;
+}
+
+}  // namespace tandrel

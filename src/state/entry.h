@@ -1,0 +1,55 @@
+// The record of one file or directory on one side of one directory, as listed
+// now, as remembered by a state database, or as a placeholder for something the
+// database remembers but that is gone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "storage/list_record.h"
+
+namespace tandrel {
+
+enum EntryState : int32_t {
+  Dropped = 0,    // left out when the database is saved
+  Unchanged = 1,  // present and recorded; a file not newer than its record
+  New = 2,        // present, not recorded
+  Deleted = 3,    // recorded, not present (a placeholder)
+  Changed = 4,    // a file newer than its record
+};
+
+struct Entry {
+  std::string name;
+  FileTime writeTime = 0;
+  int32_t isDirectory = 0;
+  EntryState state = Dropped;
+  int32_t touched = 0;
+  // Not stored in databases: the size the side reported, -1 when unknown.
+  int64_t size = -1;
+  // Owned: destroying an entry destroys the rest of its chain.
+  Entry* next = nullptr;
+
+  Entry() = default;
+  // From a listing record.
+  explicit Entry(const ListRecord& record);
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+  // Iterative, so a list of any length is freed without deep recursion.
+  ~Entry();
+
+  // A copy for a placeholder or an entry made by an action: name and kind only,
+  // write time 0.
+  static Entry* copyOf(const Entry& other);
+
+  // Takes the write time (and size) of a fresh record of the same entry.
+  void setTimeFrom(const ListRecord& record);
+};
+
+// -1, 0 or +1: files before directories, then names bytewise as unsigned bytes;
+// an absent entry sorts after every present one (and after another absent one).
+int compareEntries(const Entry* a, const Entry* b);
+
+// Records the outcome of an action on `entry` (nothing when it is absent).
+void commitEntry(Entry* entry, int ok);
+
+}  // namespace tandrel

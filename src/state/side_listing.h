@@ -1,0 +1,57 @@
+// One side (local or server) of the directory being synchronised: its entries,
+// each marked New, Unchanged, Changed or Deleted against that side's database,
+// walked through a cursor, and saved back when the listing closes.
+#pragma once
+
+#include <string>
+
+#include "state/entry.h"
+#include "state/state_database.h"
+
+namespace tandrel {
+
+class SideListing {
+ public:
+  explicit SideListing(int isLocal) : isLocal(isLocal) {}
+  ~SideListing() { close(); }
+  SideListing(const SideListing&) = delete;
+  SideListing& operator=(const SideListing&) = delete;
+
+  // Enters `name` on this side (the empty name stays where it is), lists it,
+  // loads this side's database from the local working directory and merges the
+  // two. Returns 0 after printing an error when the directory cannot be entered
+  // or listed; a database that cannot be loaded only warns.
+  int open(const std::string& name);
+
+  // The entry at the cursor if it is of `kind` (0 files, 1 directories).
+  Entry* first(int kind);
+  // Moves past the current entry if it is of `kind` (or starts at the head when
+  // the walk has not begun) and returns first(kind).
+  Entry* next(int kind);
+  // Puts `entry` before the current entry, which stays current; takes ownership.
+  void insertAtCursor(Entry* entry);
+  // Puts `entry` in order, after any equal entry; takes ownership.
+  void insertSorted(Entry* entry);
+
+  // Saves the database if an entry was touched, frees the entries and leaves
+  // the directory it entered. Safe to call more than once. Once the run has
+  // lost its place in the tree, nothing is saved and no directory is changed.
+  void close();
+
+  // "local" or "server".
+  const char* sideName() const { return isLocal ? "local" : "server"; }
+  const char* otherSideName() const { return isLocal ? "server" : "local"; }
+
+  const int isLocal;
+  int entered = 0;
+  StateDatabase database;
+  Entry* head = nullptr;
+  Entry** cursor = nullptr;
+
+ private:
+  bool listDirectory();
+  void merge(Entry* recorded);
+  bool identified_ = false;  // local: this directory is on the stack of open ones
+};
+
+}  // namespace tandrel

@@ -1,0 +1,267 @@
+#include "storage/local_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "storage/failure.h"
+#include "storage/file_time.h"
+#include "storage/reserved_names.h"
+
+namespace tandrel {
+
+namespace {
+
+const std::string kTemporary(kTemporaryName);
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { reset(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+bool fail() {
+  recordSystemFailure(errno);
+  return false;
+}
+
+// Fills `record` for `name` in the directory `directory` (a descriptor or
+// AT_FDCWD). A symbolic link is described by its target; a dangling one says so.
+bool describe(int directory, const std::string& name, ListRecord& record) {
+  struct stat linkStatus;
+  if (fstatat(directory, name.c_str(), &linkStatus, AT_SYMLINK_NOFOLLOW) != 0) return fail();
+  record = ListRecord{};
+  record.name = name;
+  record.isLink = S_ISLNK(linkStatus.st_mode);
+  struct stat status = linkStatus;
+  if (record.isLink && fstatat(directory, name.c_str(), &status, 0) != 0) {
+    record.kind = RecordKind::danglingLink;
+    record.writeTime = fileTimeFromUnix(linkStatus.st_mtim.tv_sec,
+                                        static_cast<uint32_t>(linkStatus.st_mtim.tv_nsec));
+    return true;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    record.kind = RecordKind::directory;
+  } else if (S_ISREG(status.st_mode)) {
+    record.kind = RecordKind::file;
+    record.size = status.st_size;
+  } else {
+    record.kind = RecordKind::special;
+  }
+  record.writeTime =
+      fileTimeFromUnix(status.st_mtim.tv_sec, static_cast<uint32_t>(status.st_mtim.tv_nsec));
+  record.device = status.st_dev;
+  record.inode = status.st_ino;
+  return true;
+}
+
+bool writeAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t written = write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  long read(char* buffer, size_t capacity) override {
+    for (;;) {
+      ssize_t got = ::read(fd_.get(), buffer, capacity);
+      if (got >= 0) return static_cast<long>(got);
+      if (errno != EINTR) {
+        recordSystemFailure(errno);
+        return -1;
+      }
+    }
+  }
+
+ private:
+  Descriptor fd_;
+};
+
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) {}
+  bool write(const char* data, size_t length) override {
+    if (writeAll(fd_.get(), data, length)) return true;
+    recordSystemFailure(errno);
+    return false;
+  }
+
+ private:
+  Descriptor fd_;
+};
+
+}  // namespace
+
+PosixLocalSide::~PosixLocalSide() {
+  for (int fd : parents_) close(fd);
+}
+
+bool PosixLocalSide::changeDirectory(const std::string& name) {
+  if (name == ".." && !parents_.empty()) {
+    if (fchdir(parents_.back()) != 0) return fail();
+    close(parents_.back());
+    parents_.pop_back();
+    return true;
+  }
+  Descriptor here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (here.get() < 0) return fail();
+  if (chdir(name.c_str()) != 0) return fail();
+  parents_.push_back(here.release());
+  return true;
+}
+
+bool PosixLocalSide::list(std::vector<ListRecord>& records) {
+  DIR* directory = opendir(".");
+  if (directory == nullptr) return fail();
+  struct Closer {
+    DIR* d;
+    ~Closer() { closedir(d); }
+  } closer{directory};
+  int fd = dirfd(directory);
+  for (;;) {
+    errno = 0;
+    struct dirent* item = readdir(directory);
+    if (item == nullptr) {
+      if (errno != 0) return fail();
+      return true;
+    }
+    std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    ListRecord record;
+    if (!describe(fd, name, record)) {
+      // Removed between readdir and stat: it is simply not there any more.
+      if (errno == ENOENT) continue;
+      return false;
+    }
+    records.push_back(std::move(record));
+  }
+}
+
+bool PosixLocalSide::lookUp(const std::string& name, ListRecord& record) {
+  return describe(AT_FDCWD, name, record);
+}
+
+bool PosixLocalSide::deleteFile(const std::string& name) {
+  return unlink(name.c_str()) == 0 || fail();
+}
+
+bool PosixLocalSide::createDirectory(const std::string& name) {
+  return mkdir(name.c_str(), 0777) == 0 || fail();
+}
+
+bool PosixLocalSide::removeDirectory(const std::string& name) {
+  return rmdir(name.c_str()) == 0 || fail();
+}
+
+bool PosixLocalSide::readFile(const std::string& name, std::string& bytes) {
+  Descriptor fd(open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0) return fail();
+  bytes.clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return fail();
+    }
+    if (got == 0) return true;
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+bool PosixLocalSide::replaceFile(const std::string& name, const std::string& bytes) {
+  Descriptor fd(open(kTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return fail();
+  bool written = writeAll(fd.get(), bytes.data(), bytes.size()) && fsync(fd.get()) == 0;
+  int error = errno;
+  if (close(fd.release()) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && rename(kTemporary.c_str(), name.c_str()) == 0) return true;
+  if (written) error = errno;
+  unlink(kTemporary.c_str());
+  recordSystemFailure(error);
+  return false;
+}
+
+std::unique_ptr<ByteSource> PosixLocalSide::openForReading(const std::string& name,
+                                                           int64_t& size) {
+  // O_NONBLOCK so that a FIFO can never block the run; cleared once we know it
+  // is a regular file.
+  Descriptor fd(open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    fail();
+    return nullptr;
+  }
+  struct stat status;
+  if (fstat(fd.get(), &status) != 0) {
+    fail();
+    return nullptr;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    recordFailure(FailureKind::system, "Not a regular file");
+    return nullptr;
+  }
+  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  size = status.st_size;
+  return std::make_unique<FileSource>(fd.release());
+}
+
+std::unique_ptr<ByteSink> PosixLocalSide::createTemporary() {
+  int fd = open(kTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    fail();
+    return nullptr;
+  }
+  return std::make_unique<FileSink>(fd);
+}
+
+bool PosixLocalSide::commitTemporary(const std::string& name) {
+  struct stat replaced;
+  if (stat(name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    chmod(kTemporary.c_str(), replaced.st_mode & 07777);
+  }
+  if (rename(kTemporary.c_str(), name.c_str()) == 0) return true;
+  int error = errno;
+  unlink(kTemporary.c_str());
+  recordSystemFailure(error);
+  return false;
+}
+
+void PosixLocalSide::discardTemporary() {
+  int saved = errno;
+  unlink(kTemporary.c_str());
+  errno = saved;
+}
+
+}  // namespace tandrel

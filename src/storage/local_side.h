@@ -1,0 +1,58 @@
+// The operations the tool performs on the local file system. Every name is
+// relative to the process's working directory, except the start directory,
+// which is passed as the user gave it. Each call returns true on success; on
+// failure it leaves a record in lastFailure() (failure.h) and changes nothing
+// else the caller can see.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/byte_stream.h"
+#include "storage/list_record.h"
+
+namespace tandrel {
+
+class LocalSide {
+ public:
+  virtual ~LocalSide() = default;
+
+  // Makes `name` the working directory. "..", after a change into a directory,
+  // returns to exactly the directory that was left (even when the way in was a
+  // symbolic link); any other name is entered as given.
+  virtual bool changeDirectory(const std::string& name) = 0;
+
+  // Every entry of the working directory ("." and ".." excluded, dot-files
+  // included), in no particular order.
+  virtual bool list(std::vector<ListRecord>& records) = 0;
+
+  // The record of one entry of the working directory; notFound if it is absent.
+  virtual bool lookUp(const std::string& name, ListRecord& record) = 0;
+
+  // Removes a file or a symbolic link (never what a link points to).
+  virtual bool deleteFile(const std::string& name) = 0;
+  virtual bool createDirectory(const std::string& name) = 0;
+  // Removes an empty directory.
+  virtual bool removeDirectory(const std::string& name) = 0;
+
+  // Reads a whole small file (a state database). notFound if it is absent.
+  virtual bool readFile(const std::string& name, std::string& bytes) = 0;
+  // Replaces `name` with `bytes` so that a reader sees either the old file or the
+  // complete new one: writes the temporary name, flushes it to disk, renames.
+  // On failure the temporary file is removed and `name` is as it was.
+  virtual bool replaceFile(const std::string& name, const std::string& bytes) = 0;
+
+  // Opens a regular file for an upload; `size` receives its size in bytes.
+  // Returns nullptr on failure.
+  virtual std::unique_ptr<ByteSource> openForReading(const std::string& name, int64_t& size) = 0;
+  // Creates (or empties) the temporary file for a download. nullptr on failure.
+  virtual std::unique_ptr<ByteSink> createTemporary() = 0;
+  // Moves the completed temporary file over `name`, keeping the permission bits
+  // of the file it replaces. On failure the temporary file is removed.
+  virtual bool commitTemporary(const std::string& name) = 0;
+  // Removes the temporary file, if any. Leaves the failure record alone.
+  virtual void discardTemporary() = 0;
+};
+
+}  // namespace tandrel

@@ -1,0 +1,74 @@
+// The operations the tool performs on the FTP server. One logged-in connection
+// serves the whole run. The server's current directory is kept here as an
+// absolute path, and every request names its target by absolute path, so a
+// reconnection (after an idle drop) carries on in the same directory. Each call
+// returns true on success; on failure it leaves a record in lastFailure():
+// refused with the server's reply lines when the server said no, notFound when
+// the name does not exist, transport below the protocol.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "storage/byte_stream.h"
+#include "storage/list_record.h"
+
+namespace tandrel {
+
+enum class Security {
+  none,      // plain FTP
+  implicit,  // ftps://: TLS from the first byte (default port 990)
+  explicit_, // ftpes://: AUTH TLS on the plain port (default port 21)
+};
+
+struct ServerAddress {
+  std::string host;  // name or address; an IPv6 address without brackets
+  int port = 21;
+  Security security = Security::none;
+};
+
+struct LogIn {
+  ServerAddress address;
+  std::string user;
+  std::string password;
+};
+
+class ServerSide {
+ public:
+  virtual ~ServerSide() = default;
+
+  // Connects and logs in; the current directory becomes the log-in directory.
+  virtual bool connect(const LogIn& logIn) = 0;
+  // Ends the connection (QUIT); safe to call when not connected.
+  virtual void disconnect() = 0;
+
+  // Changes the current directory: an absolute path, a path relative to the
+  // current directory, or ".." (the parent of the tracked path). The server is
+  // asked to change into the directory, so a missing one fails.
+  virtual bool changeDirectory(const std::string& name) = 0;
+  // The tracked absolute path of the current directory.
+  virtual std::string currentDirectory() const = 0;
+
+  // Every entry of the current directory ("." and ".." excluded). The listing is
+  // taken only right after the server accepted a change into the directory on
+  // the same connection, so a directory that vanished fails instead of listing
+  // as empty.
+  virtual bool list(std::vector<ListRecord>& records) = 0;
+  // One entry of the current directory, in the same representation its listing
+  // gives (same time precision). notFound if the server does not show it.
+  virtual bool lookUp(const std::string& name, ListRecord& record) = 0;
+
+  virtual bool deleteFile(const std::string& name) = 0;
+  virtual bool createDirectory(const std::string& name) = 0;
+  virtual bool removeDirectory(const std::string& name) = 0;
+
+  // Reads the server file `name` into `sink`. `received` counts the bytes.
+  virtual bool download(const std::string& name, ByteSink& sink, int64_t& received) = 0;
+  // Writes `source` to the server file `name` without ever leaving a partial
+  // file under that name: the data goes to the temporary name and is renamed
+  // over `name` when complete (a direct upload if the server refuses the
+  // rename). `sent` counts the bytes.
+  virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+};
+
+}  // namespace tandrel

@@ -1,0 +1,155 @@
+#include "sync/directory_sync.h"
+
+#include "app/run_state.h"
+#include "console/interrupt.h"
+#include "console/output.h"
+#include "sync/entry_actions.h"
+
+namespace tandrel {
+
+int DirectorySync::run() {
+  if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
+  int ok = local.open(name) && server.open(name);
+  if (ok) {
+    Entry* l = local.first(0);
+    Entry* s = server.first(0);
+    while ((l || s) && !interruptRequested()) fileStep(l, s);
+    completeServerRefreshes();
+    l = local.first(1);
+    s = server.first(1);
+    while (ok && (l || s)) {
+      if (interruptRequested()) break;
+      directoryStep(l, s);
+      if (stopRequested()) ok = 0;
+    }
+  }
+  server.close();
+  local.close();
+  return ok;
+}
+
+bool DirectorySync::stopRequested() {
+  if (!lostInTree) return false;
+  if (!abortReported) {
+    abortReported = 1;
+    out("\nABORTING: Lost in directory tree :(\n");
+  }
+  return true;
+}
+
+void DirectorySync::fileStep(Entry*& l, Entry*& s) {
+  int c = compareEntries(l, s);
+  if (c < 0) {
+    if (l->state == Deleted) {
+      commitEntry(l, 1);
+    } else {
+      createFrom(server, nullptr, l);
+    }
+    l = local.next(0);
+    return;
+  }
+  if (c > 0) {
+    if (s->state == Deleted) {
+      commitEntry(s, 1);
+    } else {
+      createFrom(local, nullptr, s);
+    }
+    s = server.next(0);
+    return;
+  }
+  const bool localChanged = l->state == New || l->state == Changed;
+  const bool serverChanged = s->state == New || s->state == Changed;
+  if (l->state == Unchanged) {
+    if (serverChanged) {
+      updateFile(local, l, s, 0, 1);
+    } else if (s->state == Deleted) {
+      deleteFile(local, l, s);
+    }
+  } else if (localChanged) {
+    if (s->state == Unchanged) {
+      updateFile(server, s, l, 0, 1);
+    } else if (serverChanged) {
+      if (settings.ftpWins) {
+        updateFile(local, l, s, 1, 1);
+      } else {
+        updateFile(server, s, l, 1, 1);
+      }
+    } else if (settings.ftpWins) {
+      deleteFile(local, l, s);
+    } else {
+      createFrom(server, s, l);
+    }
+  } else {  // deleted locally
+    if (s->state == Unchanged) {
+      deleteFile(server, s, l);
+    } else if (serverChanged) {
+      if (settings.ftpWins) {
+        createFrom(local, l, s);
+      } else {
+        deleteFile(server, s, l);
+      }
+    } else {
+      commitEntry(l, 1);
+      commitEntry(s, 1);
+    }
+  }
+  l = local.next(0);
+  s = server.next(0);
+}
+
+void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
+  if (!settings.recursive) {
+    commitEntry(l, 0);
+    commitEntry(s, 0);
+    l = local.next(1);
+    s = server.next(1);
+    return;
+  }
+  int recreate = 0;
+  const std::string* sub = nullptr;
+  int c = compareEntries(l, s);
+  if (c == 0) {
+    if (l->state == Deleted && s->state == Deleted) {
+      commitEntry(l, 1);
+      commitEntry(s, 1);
+    } else if (l->state == Deleted) {
+      deleteDirectory(server, s, l, recreate);
+      if (recreate && createDirectory(local, l, s, 0)) sub = &s->name;
+    } else if (s->state == Deleted) {
+      deleteDirectory(local, l, s, recreate);
+      if (recreate && purgeForRecreate(local, l, s) && createDirectory(server, s, l, 0)) {
+        sub = &l->name;
+      }
+    } else {
+      sub = &l->name;
+    }
+  } else if (c < 0) {
+    if (l->state == Deleted) {
+      commitEntry(l, 1);
+    } else if (createDirectory(server, nullptr, l, 1)) {
+      sub = &l->name;
+    }
+  } else {
+    if (s->state == Deleted) {
+      commitEntry(s, 1);
+    } else if (createDirectory(local, nullptr, s, 1)) {
+      sub = &s->name;
+    }
+  }
+  // The name must outlive the cursor moves: the entries stay in their lists.
+  std::string subdirectory = sub ? *sub : std::string();
+  if (c == 0) {
+    l = local.next(1);
+    s = server.next(1);
+  } else if (c < 0) {
+    l = local.next(1);
+  } else {
+    s = server.next(1);
+  }
+  if (sub) {
+    DirectorySync child(subdirectory);
+    child.run();
+  }
+}
+
+}  // namespace tandrel

@@ -1,0 +1,215 @@
+#include "sync/entry_actions.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/run_state.h"
+#include "console/error_text.h"
+#include "console/output.h"
+#include "console/prompts.h"
+#include "storage/sides.h"
+#include "storage/transfer.h"
+#include "sync/tree_removal.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr int kRefreshAttempts = 10;
+
+// Server entries whose write time must be read once their directory's
+// transfers are done.
+std::vector<Entry*> pendingServerRefreshes;
+
+void refreshAfterTransfer(Entry& entry, int isLocal) {
+  if (isLocal) {
+    refreshTime(entry, 1);
+  } else {
+    pendingServerRefreshes.push_back(&entry);
+  }
+}
+
+}  // namespace
+
+int refreshTime(Entry& entry, int isLocal) {
+  ListRecord record;
+  if (isLocal) {
+    bool found = localSide().lookUp(entry.name, record);
+    setErrorText(!found);
+    if (found) entry.setTimeFrom(record);
+    return found ? 1 : 0;
+  }
+  for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
+    if (serverSide().lookUp(entry.name, record)) {
+      setErrorText(false);
+      entry.setTimeFrom(record);
+      return 1;
+    }
+    setErrorText(true);
+  }
+  return 0;
+}
+
+void completeServerRefreshes() {
+  std::vector<Entry*> waiting;
+  waiting.swap(pendingServerRefreshes);
+  for (int attempt = 0; attempt < kRefreshAttempts && !waiting.empty(); ++attempt) {
+    std::vector<ListRecord> records;
+    if (!serverSide().list(records)) continue;
+    std::unordered_map<std::string, const ListRecord*> byName;
+    byName.reserve(records.size());
+    for (const ListRecord& record : records) byName.emplace(record.name, &record);
+    std::vector<Entry*> missing;
+    for (Entry* entry : waiting) {
+      auto found = byName.find(entry->name);
+      if (found == byName.end()) {
+        missing.push_back(entry);
+      } else {
+        entry->setTimeFrom(*found->second);
+      }
+    }
+    waiting.swap(missing);
+  }
+}
+
+int createFrom(SideListing& side, Entry* existing, Entry* source) {
+  out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
+  Entry* created = Entry::copyOf(*source);
+  created->state = New;
+  created->touched = 1;
+  int result = updateFile(side, created, source, 0, 0);
+  if (result) {
+    side.insertAtCursor(created);
+  } else {
+    delete created;
+  }
+  commitEntry(existing, result);
+  return result;
+}
+
+int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int announce) {
+  const char* question =
+      target->state == New
+          ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
+          : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
+  int result = 1;
+  if (prompt && !askYesNoAlways(question, target->name.c_str(), alwaysOverwrite, side.sideName())) {
+    result = 0;
+  } else {
+    if (announce) out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
+    // Both copies carry the same name; the source's size says what a complete
+    // copy must hold.
+    bool ok = side.isLocal ? getFile(source->name, source->size) : putFile(source->name);
+    setErrorText(!ok);
+    if (ok) {
+      refreshAfterTransfer(*target, side.isLocal);
+      refreshAfterTransfer(*source, !side.isLocal);
+    } else {
+      reportError(side.isLocal ? "Error: Can't update local file '%s'"
+                               : "Error: Can't update server file '%s'",
+                  target->name.c_str());
+      result = 0;
+    }
+  }
+  commitEntry(target, result);
+  commitEntry(source, result);
+  return result;
+}
+
+int deleteFile(SideListing& side, Entry* target, Entry* counterpart) {
+  int result;
+  bool unchanged = target->state == Unchanged;
+  if (!askYesNoAlways(
+          unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
+                    : "File '%s' is new or updated on %s, do you still want to delete? "
+                      "Y(es)/N(o)/A(lways):",
+          target->name.c_str(), unchanged ? alwaysDeleteUnchangedFile : alwaysDeleteUpdatedFile,
+          side.sideName())) {
+    result = 0;
+  } else {
+    out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
+    bool ok = side.isLocal ? localSide().deleteFile(target->name)
+                           : serverSide().deleteFile(target->name);
+    setErrorText(!ok);
+    if (ok) {
+      target->state = Dropped;
+    } else {
+      reportError(side.isLocal ? "Error: Can't delete local file '%s'"
+                               : "Error: Can't delete server file '%s'",
+                  target->name.c_str());
+    }
+    result = ok ? 1 : 0;
+  }
+  commitEntry(target, result);
+  commitEntry(counterpart, result);
+  return result;
+}
+
+int createDirectory(SideListing& side, Entry* existing, Entry* source, int prompt) {
+  int result;
+  if (prompt &&
+      !askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
+                                     "create? Y(es)/N(o)/A(lways):"
+                                   : "Server directory '%s' does not exists, do you want to "
+                                     "create? Y(es)/N(o)/A(lways):",
+                      source->name.c_str(), alwaysCreateDirectory)) {
+    result = 0;
+  } else {
+    bool ok = side.isLocal ? localSide().createDirectory(source->name)
+                           : serverSide().createDirectory(source->name);
+    setErrorText(!ok);
+    if (ok) {
+      if (existing == nullptr) {
+        existing = Entry::copyOf(*source);
+        side.insertAtCursor(existing);
+      }
+      existing->state = New;
+      existing->touched = 1;
+    } else {
+      reportError(side.isLocal ? "Error: Can't create local directory '%s'"
+                               : "Error: Can't create server directory '%s'",
+                  source->name.c_str());
+    }
+    result = ok ? 1 : 0;
+  }
+  commitEntry(existing, result);
+  commitEntry(source, result);
+  return result;
+}
+
+int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& recreate) {
+  int result = askDeleteDirectory(
+      "Do you want to delete directory '%s' on %s?\n"
+      "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
+      target->name.c_str(), alwaysDeleteDirectory, recreate, alwaysRecreateDirectory,
+      side.sideName(), side.otherSideName());
+  if (result) {
+    out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
+    result = side.isLocal ? removeLocalTree(target->name) : removeServerTree(target->name);
+    setErrorText(!result);
+    if (result) {
+      target->state = Dropped;
+    } else {
+      reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
+                               : "Error: Can't delete server directory '%s'",
+                  target->name.c_str());
+    }
+  }
+  if (!recreate) {
+    commitEntry(target, result);
+    commitEntry(counterpart, result);
+  }
+  return result;
+}
+
+int purgeForRecreate(SideListing&, Entry* target, Entry* counterpart) {
+  int result = purgeServerDatabases(target->name);
+  if (!result) {
+    commitEntry(target, 0);
+    commitEntry(counterpart, 0);
+  }
+  return result;
+}
+
+}  // namespace tandrel
