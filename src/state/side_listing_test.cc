@@ -1,0 +1,152 @@
+#include "state/side_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_state.h"
+#include "support/scoped_directory.h"
+#include "support/temp_tree.h"
+
+namespace tandrel {
+namespace {
+
+using testing::ScopedDirectory;
+using testing::TempTree;
+
+// "name:state" for every entry, in list order; directories end in '/'.
+std::string describe(const SideListing& listing) {
+  std::string text;
+  for (const Entry* e = listing.head; e != nullptr; e = e->next) {
+    if (!text.empty()) text += ' ';
+    text += e->name + (e->isDirectory ? "/" : "") + ":" + std::to_string(e->state);
+  }
+  return text;
+}
+
+class LocalListing : public ::testing::Test {
+ protected:
+  void SetUp() override { resetRunState(); }
+  // Lists the tree and saves a database in which everything is recorded.
+  void recordEverything() {
+    SideListing listing(1);
+    ASSERT_EQ(listing.open(""), 1);
+    for (Entry* e = listing.head; e; e = e->next) commitEntry(e, 1);
+    listing.close();
+  }
+  TempTree tree;
+  ScopedDirectory here{tree.path()};
+};
+
+TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
+  tree.write("b", "1");
+  tree.write("A", "1");
+  tree.mkdir("a-dir");
+  tree.write(".hidden", "1");
+  tree.write("zztandrel.zzserverdb", "not ours to list");
+  tree.write("zztandrel.zztemp", "left by a killed run");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 a-dir/:2");
+}
+
+TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {
+  tree.write("same", "1", 1000);
+  tree.write("changed", "1", 1000);
+  tree.write("older", "1", 1000);
+  tree.write("gone", "1", 1000);
+  tree.mkdir("dir");
+  recordEverything();
+  tree.setMtime("changed", 2000);
+  tree.setMtime("older", 500);
+  tree.remove("gone");
+  tree.write("fresh", "1");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  EXPECT_EQ(describe(listing), "changed:4 fresh:2 gone:3 older:1 same:1 dir/:1");
+  Entry* changed = listing.head;
+  Entry* older = changed->next->next->next;
+  EXPECT_EQ(changed->writeTime, 116444736000000000ULL + 1000ULL * 10000000);  // the recorded one
+  EXPECT_EQ(older->writeTime, 116444736000000000ULL + 500ULL * 10000000);     // its own
+  EXPECT_EQ(changed->next->next->writeTime, 0u);                              // placeholder
+}
+
+TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
+  tree.mkdir("x");
+  recordEverything();
+  tree.remove("x");
+  tree.write("x", "now a file");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  EXPECT_EQ(describe(listing), "x:2 x/:3");
+}
+
+TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
+  tree.mkdir("d1");
+  tree.mkdir("d2");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  EXPECT_EQ(listing.first(0), nullptr);  // only directories
+  EXPECT_EQ(listing.next(0), nullptr);   // does not move past a directory
+  Entry* d1 = listing.first(1);
+  ASSERT_NE(d1, nullptr);
+  EXPECT_EQ(d1->name, "d1");
+  EXPECT_EQ(listing.next(1)->name, "d2");
+  EXPECT_EQ(listing.next(1), nullptr);
+}
+
+TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
+  tree.write("b", "1");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  Entry* b = listing.first(0);
+  Entry* a = new Entry;
+  a->name = "a";
+  listing.insertAtCursor(a);
+  EXPECT_EQ(listing.first(0), b);
+  EXPECT_EQ(listing.head, a);
+  EXPECT_EQ(listing.next(0), nullptr);
+  Entry* c = new Entry;
+  c->name = "c";
+  listing.insertAtCursor(c);  // at the end of the list
+  EXPECT_EQ(b->next, c);
+  EXPECT_EQ(listing.first(0), nullptr);
+}
+
+TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
+  tree.mkdir("sub");
+  tree.write("sub/f", "1");
+  {
+    SideListing listing(1);
+    ASSERT_EQ(listing.open("sub"), 1);
+    EXPECT_EQ(describe(listing), "f:2");
+    commitEntry(listing.head, 1);
+  }
+  EXPECT_TRUE(tree.exists("sub/zztandrel.zzlocaldb"));
+  EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
+  SideListing again(1);
+  ASSERT_EQ(again.open(""), 1);  // back where we started
+  EXPECT_EQ(describe(again), "sub/:2");
+}
+
+TEST_F(LocalListing, MissingDirectoryIsReported) {
+  SideListing listing(1);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(listing.open("nowhere"), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Error: Can't change local directory to 'nowhere' - No such file or directory\n");
+}
+
+TEST_F(LocalListing, DamagedDatabaseWarnsAndEverythingIsNew) {
+  tree.write("a", "1");
+  tree.write("zztandrel.zzlocaldb", "TANDRELDATABASE\x01");
+  SideListing listing(1);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(listing.open(""), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Warning: Can't load local database file 'zztandrel.zzlocaldb'.\n");
+  EXPECT_EQ(describe(listing), "a:2");
+}
+
+}  // namespace
+}  // namespace tandrel
