@@ -246,7 +246,38 @@ std::unique_ptr<ByteSink> PosixLocalSide::createTemporary() {
   return std::make_unique<FileSink>(fd);
 }
 
+namespace {
+
+// A symbolic link stands for the file it points to: the new content goes into
+// that file and the link stays. This copy is not atomic, unlike the rename.
+bool copyThroughLink(const std::string& temporary, const std::string& name) {
+  Descriptor from(open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+  if (from.get() < 0) return false;
+  Descriptor to(open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (to.get() < 0) return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(from.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    if (!writeAll(to.get(), buffer, static_cast<size_t>(got))) return false;
+  }
+  return close(to.release()) == 0;
+}
+
+}  // namespace
+
 bool PosixLocalSide::commitTemporary(const std::string& name) {
+  struct stat link;
+  if (lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    bool copied = copyThroughLink(kTemporary, name);
+    int error = errno;
+    unlink(kTemporary.c_str());
+    if (copied) return true;
+    recordSystemFailure(error);
+    return false;
+  }
   struct stat replaced;
   if (stat(name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
     chmod(kTemporary.c_str(), replaced.st_mode & 07777);

@@ -7,6 +7,8 @@
 // the name does not exist, transport below the protocol.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,13 @@ class ServerSide {
   // over `name` when complete (a direct upload if the server refuses the
   // rename). `sent` counts the bytes.
   virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+
+  // Called during downloads and uploads with the bytes moved so far and the
+  // total (0 when unknown); an empty function turns it off. Sides that cannot
+  // tell progress ignore it.
+  virtual void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) {
+    (void)observer;
+  }
 };
 
 }  // namespace tandrel
