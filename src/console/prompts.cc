@@ -10,7 +10,7 @@ namespace tandrel {
 namespace {
 // Prints the question and returns the upper-cased key that answered it.
 int ask(const char* question, const char* a, const char* b, const char* c) {
-  discardPendingKeys();
+  prepareForKey();
   out(question, a, b, c);
   int key = readKeyEcho();
   outText("\n");

@@ -94,15 +94,23 @@ void echoOnTerminal(const std::string& text) {
   if (tty >= 0) close(tty);
 }
 
-int readFromTerminal() {
-  if (tcgetattr(STDIN_FILENO, &savedMode) != 0) return kEndOfInput;
+// Raw mode: no line input, no echo, no signal keys. `when` is TCSAFLUSH to drop
+// keys typed so far in the same step, TCSANOW to keep them.
+bool enterRawMode(int when) {
+  if (rawActive) return true;
+  if (tcgetattr(STDIN_FILENO, &savedMode) != 0) return false;
   struct termios raw = savedMode;
   raw.c_lflag &= ~(ICANON | ECHO | ISIG | IEXTEN);
   raw.c_iflag &= ~(IXON | ICRNL | INLCR | IGNCR);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   rawActive = 1;
-  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  tcsetattr(STDIN_FILENO, when, &raw);
+  return true;
+}
+
+int readFromTerminal() {
+  if (!enterRawMode(TCSANOW)) return kEndOfInput;
   int first = readByte();
   std::string bytes;
   int key = first < 0 ? kEndOfInput : finishKey(first, bytes);
@@ -131,12 +139,15 @@ int readFromPipe() {
 
 int readKeyEcho() {
   outText("");
-  if (interruptRequested()) return kEndOfInput;
+  if (interruptRequested()) {
+    restoreTerminal();
+    return kEndOfInput;
+  }
   return inputIsTerminal() ? readFromTerminal() : readFromPipe();
 }
 
-void discardPendingKeys() {
-  if (inputIsTerminal()) tcflush(STDIN_FILENO, TCIFLUSH);
+void prepareForKey() {
+  if (inputIsTerminal()) enterRawMode(TCSAFLUSH);
 }
 
 void restoreTerminal() {

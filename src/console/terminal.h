@@ -16,9 +16,12 @@ inline constexpr int kEndOfInput = 0x101;  // standard input is exhausted (or th
 // the key is echoed to standard output.
 int readKeyEcho();
 
-// Drops keys typed before a question was printed, so a stray key never answers
-// it. Does nothing when standard input is not a terminal.
-void discardPendingKeys();
+// Called before a question is printed. On a terminal it drops the keys typed so
+// far, so a stray key never answers the question, and switches to raw mode
+// already, so that a key typed while the question is being printed is neither
+// echoed by the terminal nor turned into a signal; readKeyEcho then takes it.
+// Does nothing when standard input is not a terminal.
+void prepareForKey();
 
 // Puts the terminal back as it was if a wait left it in raw mode. Safe to call
 // from a signal handler.

@@ -1,0 +1,94 @@
+// Real FTP servers on loopback for the end-to-end and storage tests.
+//
+// Each FtpServer is a server process of its own, started in the constructor on
+// a free port of 127.0.0.1 and stopped in the destructor by its process group
+// (SIGTERM, then SIGKILL), so a failing test never leaves a server behind. The
+// user is rooted at a fresh, empty, writable directory in a temporary directory
+// of the server's own, which the destructor removes.
+//
+// pyftpdlib (/usr/bin/python3 with Debian's python3-pyftpdlib, which offers
+// MLSD/MLST): runs tests/support/pyftpd_server.py. The user's directory is the
+// server's virtual "/", so server paths are virtual ("/", "/sub").
+//
+// vsftpd (/usr/sbin/vsftpd, LIST only; needs root): runs in the foreground with
+// a config file of the test's own. The log-in user is the local system user
+// "tandrelftp" (created with useradd on first use, home "/", shell from /etc/shells,
+// password set with chpasswd, authenticated through PAM service "vsftpd").
+// There is no chroot: local_root is the root directory, so server paths are
+// the real absolute paths (root() is also the log-in directory the server
+// reports). The root directory is owned by that user; files the server creates
+// belong to it. delay_failed_login is 0 so a wrong password fails in about 2 s
+// (PAM's own delay) instead of 3 s.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "support/temp_tree.h"
+
+namespace tandrel::testing {
+
+enum class ServerKind { pyftpdlib, vsftpd };
+
+struct ServerOptions {
+  // Seconds a control connection may idle before the server drops it with 421;
+  // 0 keeps the server's default.
+  int idleTimeoutSeconds = 0;
+  // pyftpdlib: decode names with surrogateescape so 8-bit (non-UTF-8) name
+  // bytes reach the disk and the listings unchanged. vsftpd always passes bytes.
+  bool utf8PassThrough = true;
+};
+
+class FtpServer {
+ public:
+  explicit FtpServer(ServerKind kind, ServerOptions options = {});
+  ~FtpServer();
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
+
+  // True when the server accepted a connection on port() within the start-up
+  // time. When false, startError() says why.
+  bool started() const { return pid_ > 0; }
+  const std::string& startError() const { return startError_; }
+  int port() const { return port_; }
+  // Absolute local path of the user's log-in directory; empty and writable.
+  const std::string& root() const { return root_; }
+  // "127.0.0.1:PORT", as the tool's -h takes it.
+  std::string hostArgument() const;
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
+  ServerKind kind() const { return kind_; }
+  // "pyftpdlib" or "vsftpd", for test names and messages.
+  std::string name() const;
+  // What the server printed so far (pyftpdlib logs every command).
+  std::string log() const;
+  // Makes a local path inside root() owned by the server's user, so that the
+  // server may change what a test put there (vsftpd; a no-op for pyftpdlib).
+  void giveToServerUser(const std::string& path) const;
+  // The server's root as a Tree whose new files and directories belong to the
+  // server's user, so the server can overwrite and delete what a test put there.
+  Tree tree() const;
+
+ private:
+  bool startOnce();
+  void stop();
+
+  ServerKind kind_;
+  ServerOptions options_;
+  std::string baseDir_;  // temporary directory holding root/, config and log
+  std::string root_;
+  std::string user_;
+  std::string password_;
+  std::string startError_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+std::string serverKindName(ServerKind kind);
+// Both kinds, for INSTANTIATE_TEST_SUITE_P.
+std::vector<ServerKind> allServerKinds();
+// A port on 127.0.0.1 that nothing listened on a moment ago.
+int freeLoopbackPort();
+
+}  // namespace tandrel::testing
