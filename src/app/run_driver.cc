@@ -7,7 +7,6 @@
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/terminal.h"
-#include "storage/failure.h"
 #include "storage/run_lock.h"
 #include "storage/sides.h"
 #include "sync/directory_sync.h"
@@ -29,12 +28,6 @@ void synchronizeStartDirectories() {
       reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
       return;
     }
-  }
-  if (!lockWorkingDirectory()) {
-    out("\nError: Another run is synchronizing local directory '%s' right now\n",
-        settings.localDirectory.c_str());
-    noteProblem();
-    return;
   }
   if (!settings.serverDirectory.empty()) {
     bool entered = serverSide().changeDirectory(settings.serverDirectory);
@@ -67,6 +60,15 @@ int runTandrel(int count, char** arguments) {
   logIn.password = settings.password;
   installInterruptHandlers();
 
+  // Before anything is touched, also the connection: a run started by cron while
+  // the last one is still going must leave at once.
+  const std::string start = settings.localDirectory.empty() ? "." : settings.localDirectory;
+  if (lockDirectory(start) == LockResult::heldElsewhere) {
+    out("\nError: Another run is synchronizing local directory '%s' right now\n",
+        start.c_str());
+    return 1;
+  }
+
   if (!openSession()) {
     setErrorText(true);
     reportError("\nError: Can't open internet session");
@@ -76,8 +78,12 @@ int runTandrel(int count, char** arguments) {
       settings.user.c_str());
   if (!serverSide().connect(logIn)) {
     setErrorText(true);
-    reportError("\nError: Can't connect to ftp server '%s' with '%s' user", settings.host.c_str(),
-                settings.user.c_str());
+    // An interrupted connection attempt is not the server's failure: the
+    // interruption line says what happened.
+    if (!interruptRequested()) {
+      reportError("\nError: Can't connect to ftp server '%s' with '%s' user",
+                  settings.host.c_str(), settings.user.c_str());
+    }
   } else {
     synchronizeStartDirectories();
     serverSide().disconnect();

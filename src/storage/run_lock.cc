@@ -6,26 +6,21 @@
 
 #include <cerrno>
 
-#include "storage/failure.h"
-
 namespace tandrel {
 
-bool lockWorkingDirectory() {
+LockResult lockDirectory(const std::string& path) {
   // Deliberately never closed: the lock lives as long as the process.
   static int held = -1;
-  if (held >= 0) return true;
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    recordSystemFailure(errno);
-    return false;
-  }
+  if (held >= 0) return LockResult::locked;
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return LockResult::unavailable;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    recordSystemFailure(errno);
+    int error = errno;
     close(fd);
-    return false;
+    return error == EWOULDBLOCK ? LockResult::heldElsewhere : LockResult::unavailable;
   }
   held = fd;
-  return true;
+  return LockResult::locked;
 }
 
 }  // namespace tandrel

@@ -1,11 +1,17 @@
 // One run at a time per local start directory.
 #pragma once
 
+#include <string>
+
 namespace tandrel {
 
-// Takes an advisory lock on the working directory itself (no file is created);
-// it is held until the process ends, however it ends. Returns false when
-// another process holds it.
-bool lockWorkingDirectory();
+enum class LockResult {
+  locked,       // this process holds the lock until it ends, however it ends
+  heldElsewhere,// another process holds it
+  unavailable,  // the directory cannot be opened; the run reports that itself
+};
+
+// Takes an advisory lock on the directory `path` itself; no file is created.
+LockResult lockDirectory(const std::string& path);
 
 }  // namespace tandrel
