@@ -1,0 +1,804 @@
+#include "storage/server_curl.h"
+
+#include <curl/curl.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+#include <string_view>
+#include <utility>
+
+#include "console/interrupt.h"
+#include "storage/failure.h"
+#include "storage/listing_parser.h"
+#include "storage/reserved_names.h"
+
+namespace tandrel {
+
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kResponseTimeoutSeconds = 60;
+// A transfer that moves less than a byte a second for this long has stalled.
+constexpr long kStallSeconds = 60;
+// curl_multi_poll wakes at least this often; longer waits bring back the
+// passive-mode stall that curl_easy_perform shows.
+constexpr int kPollMilliseconds = 10;
+
+constexpr char kInvalidName[] = "Invalid file name\n";
+constexpr char kNotConnected[] = "Not connected to the server\n";
+constexpr char kNoSuchEntry[] = "No such file or directory\n";
+constexpr char kNoReply[] = "No reply from the server\n";
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+class StringList {
+ public:
+  explicit StringList(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) head_ = curl_slist_append(head_, line.c_str());
+  }
+  ~StringList() { curl_slist_free_all(head_); }
+  StringList(const StringList&) = delete;
+  StringList& operator=(const StringList&) = delete;
+  curl_slist* get() const { return head_; }
+
+ private:
+  curl_slist* head_ = nullptr;
+};
+
+// One complete server reply: its code and all its lines, CR removed, each
+// ending in one "\n".
+struct Reply {
+  int code = 0;
+  std::string text;
+};
+
+bool hasReplyCode(std::string_view line) {
+  return line.size() >= 3 && line[0] >= '1' && line[0] <= '5' && line[1] >= '0' && line[1] <= '9' &&
+         line[2] >= '0' && line[2] <= '9';
+}
+
+// Gathers the control connection's incoming lines into replies. A multi-line
+// reply ("213-" ... "213 ") is kept whole.
+class ReplyReader {
+ public:
+  void reset() {
+    replies_.clear();
+    partial_.clear();
+    open_ = Reply{};
+    inMultiLine_ = false;
+  }
+
+  void feed(const char* data, size_t length) {
+    partial_.append(data, length);
+    size_t start = 0;
+    for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string_view line(partial_.data() + start, end - start);
+      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      addLine(line);
+    }
+    partial_.erase(0, start);
+  }
+
+  const std::vector<Reply>& replies() const { return replies_; }
+
+ private:
+  static int codeOf(std::string_view line) {
+    return std::atoi(std::string(line.substr(0, 3)).c_str());
+  }
+
+  void addLine(std::string_view line) {
+    if (!inMultiLine_) {
+      if (!hasReplyCode(line)) return;
+      open_ = Reply{codeOf(line), {}};
+      inMultiLine_ = line.size() > 3 && line[3] == '-';
+    } else if (hasReplyCode(line) && codeOf(line) == open_.code &&
+               (line.size() == 3 || line[3] == ' ')) {
+      inMultiLine_ = false;  // the closing line repeats the code with a space
+    }
+    open_.text.append(line);
+    open_.text.push_back('\n');
+    if (!inMultiLine_) replies_.push_back(std::move(open_));
+  }
+
+  std::vector<Reply> replies_;
+  std::string partial_;
+  Reply open_;
+  bool inMultiLine_ = false;
+};
+
+bool isPositive(int code) { return code >= 200 && code < 300; }
+
+bool hasLineBreakOrNul(std::string_view name) {
+  return name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Characters that STAT may take as a pattern (vsftpd knows '*', '?' and
+// "{a,b}"; other servers may know brackets).
+bool hasPatternCharacters(std::string_view name) {
+  return name.find_first_of("*?[]{}\\") != std::string_view::npos;
+}
+
+// The lines of `text`, without their "\n"; a last line without one counts too.
+std::vector<std::string_view> splitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return lines;
+}
+
+std::string childPath(const std::string& directory, const std::string& name) {
+  return directory == "/" ? "/" + name : directory + "/" + name;
+}
+
+// The absolute path `name` leads to from `current`, worked out on the names
+// alone: ".." of "/" is "/".
+std::string resolvePath(const std::string& current, const std::string& name) {
+  std::vector<std::string> segments;
+  auto add = [&segments](std::string_view path) {
+    while (!path.empty()) {
+      size_t slash = path.find('/');
+      std::string_view segment = path.substr(0, slash);
+      path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+      if (segment.empty() || segment == ".") continue;
+      if (segment == "..") {
+        if (!segments.empty()) segments.pop_back();
+      } else {
+        segments.emplace_back(segment);
+      }
+    }
+  };
+  if (name.empty() || name.front() != '/') add(current);
+  add(name);
+  std::string path;
+  for (const std::string& segment : segments) path += "/" + segment;
+  return path.empty() ? "/" : path;
+}
+
+// libcurl results that mean the server answered with a failure, as opposed to
+// the connection or the transfer failing under us.
+bool isServerAnswer(CURLcode code) {
+  switch (code) {
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_COULDNT_USE_REST:
+    case CURLE_BAD_DOWNLOAD_RESUME:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_LOGIN_DENIED:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_REMOTE_FILE_EXISTS:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FTP_PRET_FAILED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The bytes of a source are read once; a second upload of the same bytes
+// (after a refused rename) needs a source that can start over.
+template <typename Source>
+bool rewindSource(Source& source) {
+  if constexpr (requires { source.rewind(); }) {
+    return source.rewind();
+  } else {
+    return false;
+  }
+}
+
+// What one perform asks for.
+struct Request {
+  std::string url;
+  std::vector<std::string> quote;
+  std::vector<std::string> postQuote;
+  std::string customRequest;
+  bool noBody = false;
+  std::string* listing = nullptr;  // receives the data of a listing
+  ByteSink* sink = nullptr;        // receives the data of a download
+  ByteSource* source = nullptr;    // gives the data of an upload
+};
+
+// What one perform did.
+struct Outcome {
+  CURLcode code = CURLE_OK;
+  std::string error;  // libcurl's wording, kept only on failure
+  std::vector<Reply> replies;
+  int64_t moved = 0;          // bytes through the data callbacks
+  bool streamFailed = false;  // the sink or the source failed and recorded why
+  bool interrupted = false;
+
+  // The server accepted the transfer command (a preliminary 1xx reply), so a
+  // file it writes may exist, empty or partial.
+  bool transferStarted() const {
+    for (const Reply& reply : replies) {
+      if (reply.code / 100 == 1) return true;
+    }
+    return moved > 0;
+  }
+  const Reply* lastReply() const { return replies.empty() ? nullptr : &replies.back(); }
+  int lastCode() const { return replies.empty() ? 0 : replies.back().code; }
+  // The connection is gone or out of step: the server closed it (421) or it
+  // failed below the protocol.
+  bool connectionLost() const {
+    for (const Reply& reply : replies) {
+      if (reply.code == 421) return true;
+    }
+    return code != CURLE_OK && !isServerAnswer(code);
+  }
+};
+
+}  // namespace
+
+class CurlConnection {
+ public:
+  ~CurlConnection() { close(); }
+
+  bool open(const LogIn& logIn);
+  void close();
+  bool isOpen() const { return easy_ != nullptr; }
+
+  // Performs `request` and, when the connection turned out to be dead before
+  // any data moved, once more on a new connection.
+  Outcome run(const Request& request);
+  // Sends one command on the control connection ("*" prefixed, so a refusal
+  // keeps the connection) and returns its outcome.
+  Outcome command(const std::string& line);
+  // Leaves the failure record for an outcome that failed.
+  void recordOutcome(const Outcome& outcome) const;
+
+  std::string directoryUrl() const { return baseUrl_ + "/"; }
+  std::string fileUrl(const std::string& path) const;
+
+  std::string current = "/";
+  bool mlst = false;
+  std::function<void(int64_t, int64_t)> observer;
+
+ private:
+  Outcome performOnce(const Request& request);
+  void applyCommonOptions();
+
+  static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
+  static size_t onWrite(char* data, size_t size, size_t count, void* self);
+  static size_t onRead(char* buffer, size_t size, size_t count, void* self);
+  static int onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,
+                        curl_off_t uploadTotal, curl_off_t uploaded);
+
+  MultiHandle multi_;
+  EasyHandle easy_;
+  LogIn logIn_;
+  std::string baseUrl_;
+  bool fresh_ = true;  // the next perform must not reuse a connection
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+  ReplyReader reader_;
+  // The request being performed, for the callbacks.
+  const Request* request_ = nullptr;
+  Outcome* outcome_ = nullptr;
+};
+
+bool CurlConnection::open(const LogIn& logIn) {
+  close();
+  multi_.reset(curl_multi_init());
+  easy_.reset(curl_easy_init());
+  if (!multi_ || !easy_) {
+    close();
+    recordFailure(FailureKind::system, "Can't initialise libcurl\n");
+    return false;
+  }
+  // One connection at a time: a connection replaced after a failure is never
+  // picked up again.
+  curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
+  logIn_ = logIn;
+  const ServerAddress& address = logIn.address;
+  const bool ipv6 = address.host.find(':') != std::string::npos;
+  baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") +
+             (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+  fresh_ = true;
+  mlst = false;
+
+  Request request;
+  request.url = directoryUrl();
+  request.noBody = true;
+  request.quote = {"*FEAT"};
+  Outcome outcome = performOnce(request);
+  if (outcome.code != CURLE_OK) {
+    recordOutcome(outcome);
+    close();
+    return false;
+  }
+  // Read right away: libcurl forgets the entry path after a failed perform.
+  const char* entryPath = nullptr;
+  curl_easy_getinfo(easy_.get(), CURLINFO_FTP_ENTRY_PATH, &entryPath);
+  current = entryPath && entryPath[0] == '/' ? resolvePath("/", entryPath) : "/";
+  if (const Reply* features = outcome.lastReply(); features && features->code == 211) {
+    for (std::string_view line : splitLines(features->text)) {
+      while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+      // Feature names are case-insensitive.
+      std::string feature(line.substr(0, line.find(' ')));
+      for (char& c : feature) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (feature == "MLST") mlst = true;
+    }
+  }
+  return true;
+}
+
+void CurlConnection::close() {
+  // The multi handle owns the connection: cleaning it up sends QUIT.
+  multi_.reset();
+  easy_.reset();
+}
+
+std::string CurlConnection::fileUrl(const std::string& path) const {
+  // "ftp://host:port/" followed by the absolute path: libcurl, told not to
+  // change directory, sends everything after the first slash as the path.
+  std::string url = baseUrl_ + "/";
+  std::string_view rest(path);
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+    if (segment.empty()) continue;
+    url += "/";
+    char* escaped = curl_easy_escape(easy_.get(), segment.data(), static_cast<int>(segment.size()));
+    if (escaped) {
+      url += escaped;
+      curl_free(escaped);
+    }
+  }
+  return url;
+}
+
+void CurlConnection::applyCommonOptions() {
+  CURL* easy = easy_.get();
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_USERNAME, logIn_.user.c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, logIn_.password.c_str());
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
+  // The server's own reply lines come only through the debug callback.
+  curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlConnection::onDebug);
+  curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+  // libcurl's own directory changes cache a directory that our own CWDs
+  // invalidate; every path we send is absolute instead.
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  curl_easy_setopt(easy, CURLOPT_FTP_USE_EPSV, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+  if (logIn_.address.security != Security::none) {
+    if (logIn_.address.security == Security::explicit_) {
+      curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    }
+    // vsftpd demands TLS session reuse on data connections, which fails at
+    // random under TLS 1.3 ("522"); TLS 1.2 resumes reliably.
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION,
+                     static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                         static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // Debian's libcurl does not look at SSL_CERT_FILE by itself.
+    if (const char* caFile = std::getenv("SSL_CERT_FILE"); caFile && *caFile) {
+      curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+    }
+  }
+  if (fresh_) curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+}
+
+Outcome CurlConnection::performOnce(const Request& request) {
+  Outcome outcome;
+  CURL* easy = easy_.get();
+  curl_easy_reset(easy);
+  applyCommonOptions();
+  StringList quote(request.quote);
+  StringList postQuote(request.postQuote);
+  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  if (quote.get()) curl_easy_setopt(easy, CURLOPT_QUOTE, quote.get());
+  if (postQuote.get()) curl_easy_setopt(easy, CURLOPT_POSTQUOTE, postQuote.get());
+  if (!request.customRequest.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.customRequest.c_str());
+  }
+  if (request.noBody) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  if (request.listing || request.sink) {
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlConnection::onWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  }
+  if (request.sink) {
+    // The size is not needed, and asking for it costs a SIZE command.
+    curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  }
+  if (request.source) {
+    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlConnection::onRead);
+    curl_easy_setopt(easy, CURLOPT_READDATA, this);
+  }
+  if (request.sink || request.source) {
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlConnection::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+  }
+
+  errorBuffer_[0] = '\0';
+  reader_.reset();
+  request_ = &request;
+  outcome_ = &outcome;
+  outcome.code = CURLE_FAILED_INIT;
+  if (curl_multi_add_handle(multi_.get(), easy) == CURLM_OK) {
+    int running = 1;
+    while (running) {
+      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) break;
+      if (running) curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+        outcome.code = message->data.result;
+      }
+    }
+    curl_multi_remove_handle(multi_.get(), easy);
+  }
+  request_ = nullptr;
+  outcome_ = nullptr;
+  outcome.replies = reader_.replies();
+  if (outcome.code != CURLE_OK) {
+    outcome.error = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(outcome.code);
+  }
+  // Whatever went wrong below the protocol may have left the control
+  // connection out of step with its replies: never use it again.
+  fresh_ = outcome.connectionLost();
+  return outcome;
+}
+
+Outcome CurlConnection::run(const Request& request) {
+  Outcome outcome = performOnce(request);
+  if (outcome.connectionLost() && outcome.moved == 0 && !outcome.streamFailed &&
+      !outcome.interrupted) {
+    // A server that dropped the idle connection: log in again and carry on,
+    // every path being absolute.
+    outcome = performOnce(request);
+  }
+  return outcome;
+}
+
+Outcome CurlConnection::command(const std::string& line) {
+  Request request;
+  request.url = directoryUrl();
+  request.noBody = true;
+  request.quote = {"*" + line};
+  return run(request);
+}
+
+void CurlConnection::recordOutcome(const Outcome& outcome) const {
+  if (outcome.streamFailed) return;  // the sink or source recorded its own failure
+  const Reply* reply = outcome.lastReply();
+  if (reply && reply->code >= 400 && reply->code != 421 &&
+      (outcome.code == CURLE_OK || isServerAnswer(outcome.code))) {
+    recordFailure(FailureKind::refused, reply->text);
+    return;
+  }
+  if (outcome.code == CURLE_OK) {
+    // The request went through but did not get the reply it needed.
+    recordFailure(FailureKind::refused, reply ? reply->text : std::string(kNoReply));
+    return;
+  }
+  std::string text = outcome.error;
+  if (text.empty() || text.back() != '\n') text.push_back('\n');
+  recordFailure(FailureKind::transport, text);
+}
+
+int CurlConnection::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  if (type == CURLINFO_HEADER_IN) static_cast<CurlConnection*>(self)->reader_.feed(data, size);
+  return 0;
+}
+
+size_t CurlConnection::onWrite(char* data, size_t size, size_t count, void* self) {
+  auto* connection = static_cast<CurlConnection*>(self);
+  const size_t length = size * count;
+  if (connection->request_->listing) {
+    connection->request_->listing->append(data, length);
+  } else if (!connection->request_->sink->write(data, length)) {
+    connection->outcome_->streamFailed = true;
+    return 0;  // a short count ends the transfer
+  }
+  connection->outcome_->moved += static_cast<int64_t>(length);
+  return length;
+}
+
+size_t CurlConnection::onRead(char* buffer, size_t size, size_t count, void* self) {
+  auto* connection = static_cast<CurlConnection*>(self);
+  long got = connection->request_->source->read(buffer, size * count);
+  if (got < 0) {
+    connection->outcome_->streamFailed = true;
+    return CURL_READFUNC_ABORT;
+  }
+  connection->outcome_->moved += got;
+  return static_cast<size_t>(got);
+}
+
+int CurlConnection::onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,
+                               curl_off_t uploadTotal, curl_off_t uploaded) {
+  auto* connection = static_cast<CurlConnection*>(self);
+  if (interruptRequested()) {
+    connection->outcome_->interrupted = true;
+    return 1;
+  }
+  if (connection->observer) {
+    connection->observer(static_cast<int64_t>(downloaded + uploaded),
+                         static_cast<int64_t>(downloadTotal + uploadTotal));
+  }
+  return 0;
+}
+
+// ---- CurlServerSide ----------------------------------------------------------
+
+CurlServerSide::CurlServerSide() : connection_(std::make_unique<CurlConnection>()) {}
+
+CurlServerSide::~CurlServerSide() = default;
+
+bool CurlServerSide::connect(const LogIn& logIn) { return connection_->open(logIn); }
+
+void CurlServerSide::disconnect() { connection_->close(); }
+
+bool CurlServerSide::supportsMlst() const { return connection_->mlst; }
+
+void CurlServerSide::setProgressObserver(std::function<void(int64_t, int64_t)> observer) {
+  connection_->observer = std::move(observer);
+}
+
+std::string CurlServerSide::currentDirectory() const { return connection_->current; }
+
+namespace {
+
+// Refuses a name before it can reach the wire: a CR or LF inside a command
+// would be sent as a second command.
+bool checkName(const std::string& name) {
+  if (!isUnsafeName(name)) return true;
+  recordFailure(FailureKind::refused, kInvalidName);
+  return false;
+}
+
+bool checkConnected(const CurlConnection& connection) {
+  if (connection.isOpen()) return true;
+  recordFailure(FailureKind::transport, kNotConnected);
+  return false;
+}
+
+// LIST lines without a year are dated against this clock.
+int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+}  // namespace
+
+bool CurlServerSide::changeDirectory(const std::string& name) {
+  if (!checkConnected(*connection_)) return false;
+  if (hasLineBreakOrNul(name)) {
+    recordFailure(FailureKind::refused, kInvalidName);
+    return false;
+  }
+  std::string target = resolvePath(connection_->current, name);
+  Outcome outcome = connection_->command("CWD " + target);
+  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
+    connection_->recordOutcome(outcome);
+    return false;
+  }
+  connection_->current = target;
+  return true;
+}
+
+bool CurlServerSide::list(std::vector<ListRecord>& records) {
+  records.clear();
+  if (!checkConnected(*connection_)) return false;
+  // The listing follows a change into the directory in the same perform, and
+  // the CWD has no "*": a refusal ends the perform before the listing, since
+  // some servers list a missing directory as an empty one.
+  Request request;
+  request.url = connection_->directoryUrl();
+  request.quote = {"CWD " + connection_->current};
+  request.customRequest = connection_->mlst ? "MLSD" : "LIST -a";
+  std::string data;
+  request.listing = &data;
+  Outcome outcome = connection_->run(request);
+  if (outcome.code != CURLE_OK) {
+    connection_->recordOutcome(outcome);
+    return false;
+  }
+  const int64_t listedAt = now();
+  for (std::string_view line : splitLines(data)) {
+    ListRecord record;
+    const bool parsed =
+        connection_->mlst ? parseMlsdLine(line, record) : parseListLine(line, listedAt, record);
+    if (parsed && !isUnsafeName(record.name)) records.push_back(std::move(record));
+  }
+  return true;
+}
+
+namespace {
+
+// The lines between the first and the last line of a multi-line reply.
+std::vector<std::string_view> innerLines(const Reply& reply) {
+  std::vector<std::string_view> lines = splitLines(reply.text);
+  if (lines.size() < 2) return {};
+  return {lines.begin() + 1, lines.end() - 1};
+}
+
+}  // namespace
+
+bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
+  if (!checkName(name) || !checkConnected(*connection_)) return false;
+  const std::string path = childPath(connection_->current, name);
+  if (connection_->mlst) {
+    Outcome outcome = connection_->command("MLST " + path);
+    if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) {
+      for (std::string_view line : innerLines(*outcome.lastReply())) {
+        // The entry line names the path as asked for; the name is ours.
+        if (parseMlsdLine(line, record)) {
+          record.name = name;
+          return true;
+        }
+      }
+    }
+    if (outcome.code == CURLE_OK && outcome.lastCode() == 550) {
+      recordFailure(FailureKind::notFound, outcome.lastReply()->text);
+    } else {
+      connection_->recordOutcome(outcome);
+    }
+    return false;
+  }
+
+  // STAT answers on the control connection with the entry in LIST format; for
+  // a directory it lists the directory's contents instead, where "." stands
+  // for the directory itself.
+  Outcome outcome = connection_->command("STAT " + path);
+  if (outcome.code != CURLE_OK) {
+    connection_->recordOutcome(outcome);
+    return false;
+  }
+  bool emptyAnswer = false;
+  if (isPositive(outcome.lastCode())) {
+    const int64_t listedAt = now();
+    std::vector<std::string_view> lines = innerLines(*outcome.lastReply());
+    emptyAnswer = lines.empty();
+    for (std::string_view line : lines) {
+      if (line.size() > 2 && line.substr(line.size() - 2) == " .") {
+        // parseListLine refuses "." as a name: give it the name looked up.
+        std::string renamed = std::string(line.substr(0, line.size() - 1)) + "x";
+        if (parseListLine(renamed, listedAt, record) && record.isDirectory()) {
+          record.name = name;
+          return true;
+        }
+      }
+    }
+    for (std::string_view line : lines) {
+      if (parseListLine(line, listedAt, record) && record.name == name) return true;
+    }
+  }
+  if (emptyAnswer && !hasPatternCharacters(name)) {
+    recordFailure(FailureKind::notFound, kNoSuchEntry);
+    return false;
+  }
+  // The server took the name as a pattern, or STAT said nothing useful: find
+  // the name in the directory's listing.
+  std::vector<ListRecord> records;
+  if (!list(records)) return false;
+  for (ListRecord& candidate : records) {
+    if (candidate.name == name) {
+      record = std::move(candidate);
+      return true;
+    }
+  }
+  recordFailure(FailureKind::notFound, kNoSuchEntry);
+  return false;
+}
+
+namespace {
+
+bool simpleCommand(CurlConnection& connection, const std::string& verb, const std::string& name) {
+  if (!checkName(name) || !checkConnected(connection)) return false;
+  Outcome outcome = connection.command(verb + " " + childPath(connection.current, name));
+  if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) return true;
+  connection.recordOutcome(outcome);
+  return false;
+}
+
+}  // namespace
+
+bool CurlServerSide::deleteFile(const std::string& name) {
+  return simpleCommand(*connection_, "DELE", name);
+}
+
+bool CurlServerSide::createDirectory(const std::string& name) {
+  return simpleCommand(*connection_, "MKD", name);
+}
+
+bool CurlServerSide::removeDirectory(const std::string& name) {
+  return simpleCommand(*connection_, "RMD", name);
+}
+
+bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received) {
+  received = 0;
+  if (!checkName(name) || !checkConnected(*connection_)) return false;
+  Request request;
+  request.url = connection_->fileUrl(childPath(connection_->current, name));
+  request.sink = &sink;
+  Outcome outcome = connection_->run(request);
+  received = outcome.moved;
+  if (outcome.code == CURLE_OK) return true;
+  connection_->recordOutcome(outcome);
+  return false;
+}
+
+namespace {
+
+// Best effort after a failed upload: removes the temporary copy, leaving the
+// failure being reported as it is.
+void discardTemporary(CurlConnection& connection, const std::string& temporary) {
+  const Failure failure = lastFailure();
+  connection.command("DELE " + temporary);
+  recordFailure(failure.kind, failure.text);
+}
+
+}  // namespace
+
+bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t& sent) {
+  sent = 0;
+  if (!checkName(name) || !checkConnected(*connection_)) return false;
+  CurlConnection& connection = *connection_;
+  const std::string target = childPath(connection.current, name);
+  const std::string temporary = childPath(connection.current, std::string(kTemporaryName));
+
+  // The rename is sent with "*" so that a refusal keeps the connection; its
+  // outcome is read from the last two replies.
+  Request request;
+  request.url = connection.fileUrl(temporary);
+  request.source = &source;
+  request.postQuote = {"*RNFR " + temporary, "*RNTO " + target};
+  Outcome outcome = connection.run(request);
+  sent = outcome.moved;
+  if (outcome.code != CURLE_OK) {
+    connection.recordOutcome(outcome);
+    if (outcome.transferStarted()) discardTemporary(connection, temporary);
+    return false;
+  }
+  const std::vector<Reply>& replies = outcome.replies;
+  const Reply* renameFrom = replies.size() >= 2 ? &replies[replies.size() - 2] : nullptr;
+  const Reply* renameTo = outcome.lastReply();
+  if (renameFrom && renameFrom->code / 100 == 3 && renameTo && isPositive(renameTo->code)) {
+    return true;
+  }
+  const Reply* refusal = renameFrom && renameFrom->code / 100 != 3 ? renameFrom : renameTo;
+  recordFailure(FailureKind::refused, refusal ? refusal->text : std::string(kNoReply));
+
+  // The server would not rename over the target: write the target directly
+  // and drop the temporary copy.
+  if (!rewindSource(source)) {
+    discardTemporary(connection, temporary);
+    return false;
+  }
+  Request direct;
+  direct.url = connection.fileUrl(target);
+  direct.source = &source;
+  direct.postQuote = {"*DELE " + temporary};
+  Outcome second = connection.run(direct);
+  sent = second.moved;
+  if (second.code == CURLE_OK) return true;
+  connection.recordOutcome(second);
+  discardTemporary(connection, temporary);
+  return false;
+}
+
+}  // namespace tandrel

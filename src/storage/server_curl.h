@@ -1,0 +1,60 @@
+// The FTP server side over libcurl.
+//
+// One easy handle holds the run's one control connection. Every request is
+// driven through a multi handle (a plain curl_easy_perform stalls for about a
+// second on some passive transfers), libcurl never changes directory for us
+// (NOCWD), and every target is named by absolute path, so that a connection
+// the server dropped while idle can be replaced silently and the run carries on
+// in the directory it was in.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/server_side.h"
+
+namespace tandrel {
+
+// The libcurl handles and the tracked state of the one connection.
+class CurlConnection;
+
+class CurlServerSide : public ServerSide {
+ public:
+  CurlServerSide();
+  ~CurlServerSide() override;
+  CurlServerSide(const CurlServerSide&) = delete;
+  CurlServerSide& operator=(const CurlServerSide&) = delete;
+
+  bool connect(const LogIn& logIn) override;
+  void disconnect() override;
+
+  bool changeDirectory(const std::string& name) override;
+  std::string currentDirectory() const override;
+
+  bool list(std::vector<ListRecord>& records) override;
+  bool lookUp(const std::string& name, ListRecord& record) override;
+
+  bool deleteFile(const std::string& name) override;
+  bool createDirectory(const std::string& name) override;
+  bool removeDirectory(const std::string& name) override;
+
+  bool download(const std::string& name, ByteSink& sink, int64_t& received) override;
+  bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
+
+  // True when the server announced MLST in its FEAT reply at connect: listings
+  // then use MLSD (UTC, seconds) and look-ups MLST; otherwise "LIST -a" and STAT.
+  bool supportsMlst() const;
+
+  // Called from inside downloads and uploads, about once a second and at every
+  // block, with the bytes moved so far and the total (0 when libcurl does not
+  // know it). It must return quickly; an empty function turns it off.
+  void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer);
+
+ private:
+  std::unique_ptr<CurlConnection> connection_;
+};
+
+}  // namespace tandrel

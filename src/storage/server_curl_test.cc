@@ -1,0 +1,539 @@
+// CurlServerSide against real pyftpdlib and vsftpd servers on loopback. One
+// server of each kind serves the whole file; every test works in a directory of
+// its own below the log-in directory.
+#include "storage/server_curl.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "storage/failure.h"
+#include "storage/file_time.h"
+#include "storage/reserved_names.h"
+#include "support/ftp_server.h"
+
+namespace tandrel {
+namespace {
+
+using testing::FtpServer;
+using testing::ServerKind;
+using testing::ServerOptions;
+
+class StringSink : public ByteSink {
+ public:
+  bool write(const char* data, size_t length) override {
+    bytes.append(data, length);
+    return true;
+  }
+  std::string bytes;
+};
+
+class FailingSink : public ByteSink {
+ public:
+  bool write(const char*, size_t) override {
+    recordFailure(FailureKind::system, "No space left on device\n");
+    return false;
+  }
+};
+
+class StringSource : public ByteSource {
+ public:
+  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  long read(char* buffer, size_t capacity) override {
+    size_t count = std::min(capacity, bytes_.size() - position_);
+    bytes_.copy(buffer, count, position_);
+    position_ += count;
+    return static_cast<long>(count);
+  }
+
+ private:
+  std::string bytes_;
+  size_t position_ = 0;
+};
+
+class FailingSource : public ByteSource {
+ public:
+  long read(char*, size_t) override {
+    recordFailure(FailureKind::system, "Input/output error\n");
+    return -1;
+  }
+};
+
+LogIn logInTo(const FtpServer& server, std::string password = "") {
+  return LogIn{{"127.0.0.1", server.port(), Security::none},
+               server.user(),
+               password.empty() ? server.password() : password};
+}
+
+// The log-in directory as the server names it: pyftpdlib roots the user at a
+// virtual "/", vsftpd (without chroot) at the real path.
+std::string serverRoot(const FtpServer& server) {
+  return server.kind() == ServerKind::pyftpdlib ? "/" : server.root();
+}
+
+std::string childOf(const std::string& parent, const std::string& name) {
+  return parent == "/" ? "/" + name : parent + "/" + name;
+}
+
+std::string testDirectoryName() {
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
+}
+
+std::map<std::string, ListRecord> byName(const std::vector<ListRecord>& records) {
+  std::map<std::string, ListRecord> map;
+  for (const ListRecord& record : records) map[record.name] = record;
+  return map;
+}
+
+std::string names(const std::vector<ListRecord>& records) {
+  std::vector<std::string> sorted;
+  for (const ListRecord& record : records) sorted.push_back("[" + record.name + "]");
+  std::sort(sorted.begin(), sorted.end());
+  std::string joined;
+  for (const std::string& name : sorted) joined += name;
+  return joined;
+}
+
+const int64_t kOldTime = daysFromCivil(2020, 1, 15) * 86400 + 12 * 3600 + 34 * 60 + 56;
+
+class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  static void TearDownTestSuite() { servers().clear(); }
+
+  void SetUp() override {
+    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
+    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
+    server_ = slot.get();
+    ASSERT_TRUE(server_->started()) << server_->startError();
+    directory_ = testDirectoryName();
+    server_->tree().mkdir(directory_);
+    ASSERT_TRUE(side_.connect(logInTo(*server_))) << lastFailure().text;
+    ASSERT_TRUE(side_.changeDirectory(directory_)) << lastFailure().text;
+  }
+
+  void TearDown() override {
+    side_.disconnect();
+    if (HasFailure() && server_) std::cout << server_->name() << " log:\n" << server_->log();
+  }
+
+  // The test's directory as the server names it.
+  std::string here() const { return childOf(serverRoot(*server_), directory_); }
+  // Files of the test's directory, written and read on the server's disk.
+  void put(const std::string& name, const std::string& content,
+           std::optional<int64_t> mtime = std::nullopt) {
+    server_->tree().write(directory_ + "/" + name, content, mtime);
+  }
+  void makeDirectory(const std::string& name) { server_->tree().mkdir(directory_ + "/" + name); }
+  bool exists(const std::string& name) const {
+    return server_->tree().exists(directory_ + "/" + name);
+  }
+  std::string read(const std::string& name) const {
+    return server_->tree().read(directory_ + "/" + name);
+  }
+  void remove(const std::string& name) { server_->tree().remove(directory_ + "/" + name); }
+
+  bool upload(const std::string& name, const std::string& content) {
+    StringSource source(content);
+    int64_t sent = -1;
+    bool ok = side_.upload(source, name, sent);
+    if (ok) {
+      EXPECT_EQ(sent, static_cast<int64_t>(content.size()));
+    }
+    return ok;
+  }
+
+  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
+    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
+    return running;
+  }
+
+  FtpServer* server_ = nullptr;
+  std::string directory_;
+  CurlServerSide side_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, CurlServerSideTest,
+                         ::testing::ValuesIn(testing::allServerKinds()),
+                         [](const auto& info) { return testing::serverKindName(info.param); });
+
+// ---- connect ----------------------------------------------------------------
+
+TEST_P(CurlServerSideTest, ConnectStartsInTheLogInDirectory) {
+  CurlServerSide other;
+  ASSERT_TRUE(other.connect(logInTo(*server_))) << lastFailure().text;
+  EXPECT_EQ(other.currentDirectory(), serverRoot(*server_));
+  EXPECT_EQ(other.supportsMlst(), GetParam() == ServerKind::pyftpdlib);
+}
+
+TEST_P(CurlServerSideTest, WrongPasswordIsRefusedWithTheServerReply) {
+  CurlServerSide other;
+  EXPECT_FALSE(other.connect(logInTo(*server_, "wrong")));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text, GetParam() == ServerKind::pyftpdlib ? "530 Authentication failed.\n"
+                                                                    : "530 Login incorrect.\n");
+}
+
+TEST(CurlServerSideConnect, ClosedPortIsATransportFailure) {
+  CurlServerSide side;
+  EXPECT_FALSE(side.connect(LogIn{{"127.0.0.1", testing::freeLoopbackPort()}, "u", "p"}));
+  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+  EXPECT_NE(lastFailure().text.find("Couldn't connect"), std::string::npos) << lastFailure().text;
+  EXPECT_EQ(lastFailure().text.back(), '\n');
+}
+
+TEST(CurlServerSideConnect, RequestsWithoutAConnectionFail) {
+  CurlServerSide side;
+  std::vector<ListRecord> records;
+  EXPECT_FALSE(side.list(records));
+  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+}
+
+// ---- directories ------------------------------------------------------------
+
+TEST_P(CurlServerSideTest, ChangesIntoASubdirectoryAndBack) {
+  makeDirectory("sub");
+  ASSERT_TRUE(side_.changeDirectory("sub")) << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), here() + "/sub");
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), here());
+}
+
+TEST_P(CurlServerSideTest, ChangesAlongARelativePathOfSeveralSegments) {
+  makeDirectory("a/b");
+  ASSERT_TRUE(side_.changeDirectory("a/b")) << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), here() + "/a/b");
+  ASSERT_TRUE(side_.changeDirectory(here())) << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), here());
+}
+
+TEST_P(CurlServerSideTest, MissingDirectoryIsRefusedAndTheDirectoryStays) {
+  EXPECT_FALSE(side_.changeDirectory("missing"));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), here());
+}
+
+TEST_P(CurlServerSideTest, ParentOfTheRootIsTheRoot) {
+  ASSERT_TRUE(side_.changeDirectory("/")) << lastFailure().text;
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  EXPECT_EQ(side_.currentDirectory(), "/");
+}
+
+// ---- listings ---------------------------------------------------------------
+
+TEST_P(CurlServerSideTest, ListsFilesDirectoriesAndDotFiles) {
+  put("plain.txt", "12345", kOldTime);
+  put(".hidden", "x");
+  put(" spaced name ", "yy");
+  makeDirectory("sub");
+  makeDirectory(".dotdir");
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[ spaced name ][.dotdir][.hidden][plain.txt][sub]");
+  auto entries = byName(records);
+  EXPECT_EQ(entries["plain.txt"].kind, RecordKind::file);
+  EXPECT_EQ(entries["plain.txt"].size, 5);
+  EXPECT_EQ(entries[" spaced name "].size, 2);
+  EXPECT_EQ(entries["sub"].kind, RecordKind::directory);
+  EXPECT_EQ(entries[".dotdir"].kind, RecordKind::directory);
+  // MLSD gives seconds; a LIST line of an old file gives only the day.
+  const int64_t expected =
+      GetParam() == ServerKind::pyftpdlib ? kOldTime : daysFromCivil(2020, 1, 15) * 86400;
+  EXPECT_EQ(entries["plain.txt"].writeTime, fileTimeFromUnix(expected));
+}
+
+TEST_P(CurlServerSideTest, EmptyDirectoryListsNoEntries) {
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_TRUE(records.empty()) << names(records);
+}
+
+TEST_P(CurlServerSideTest, ListingOfAVanishedDirectoryFails) {
+  makeDirectory("gone");
+  ASSERT_TRUE(side_.changeDirectory("gone")) << lastFailure().text;
+  // pyftpdlib finishes a CWD after replying and trips over a directory removed
+  // in that moment; the answer to a second request shows it is done.
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  remove("gone");
+  EXPECT_FALSE(side_.list(records));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
+  // The refusal cost the connection; the next request logs in again.
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  EXPECT_TRUE(side_.list(records)) << lastFailure().text;
+}
+
+TEST_P(CurlServerSideTest, ListsTheTrackedDirectoryNotTheServersIdea) {
+  makeDirectory("one");
+  makeDirectory("two");
+  put("one/in-one", "1");
+  put("two/in-two", "2");
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.changeDirectory("one"));
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[in-one]");
+  ASSERT_TRUE(side_.changeDirectory("../two"));
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[in-two]");
+}
+
+// ---- look-ups ---------------------------------------------------------------
+
+TEST_P(CurlServerSideTest, LookUpGivesWhatTheListingGives) {
+  put("file.txt", "abc", kOldTime);
+  makeDirectory("dir");
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  auto listed = byName(records);
+  for (const std::string name : {"file.txt", "dir"}) {
+    ListRecord record;
+    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
+    EXPECT_EQ(record.name, name);
+    EXPECT_EQ(record.kind, listed[name].kind) << name;
+    EXPECT_EQ(record.writeTime, listed[name].writeTime) << name;
+  }
+}
+
+TEST_P(CurlServerSideTest, LookUpOfAMissingNameIsNotFound) {
+  ListRecord record;
+  EXPECT_FALSE(side_.lookUp("missing", record));
+  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
+  EXPECT_EQ(lastFailure().text.back(), '\n');
+}
+
+TEST_P(CurlServerSideTest, LookUpTakesPatternCharactersLiterally) {
+  put("a*b", "1");
+  put("axb", "22");
+  put("q?", "333");
+  put("qq", "4444");
+  put("x{b,c}y", "55555");
+  put("xby", "666666");
+  for (const auto& [name, size] :
+       std::map<std::string, int64_t>{{"a*b", 1}, {"q?", 3}, {"x{b,c}y", 5}}) {
+    ListRecord record;
+    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
+    EXPECT_EQ(record.name, name);
+    EXPECT_EQ(record.size, size) << name;
+  }
+  ListRecord record;
+  EXPECT_FALSE(side_.lookUp("a*", record));
+  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
+}
+
+TEST_P(CurlServerSideTest, LookUpOfADirectoryHoldingItsOwnNameFindsTheDirectory) {
+  makeDirectory("same");
+  put("same/same", "inner file");
+  ListRecord record;
+  ASSERT_TRUE(side_.lookUp("same", record)) << lastFailure().text;
+  EXPECT_EQ(record.kind, RecordKind::directory);
+}
+
+// ---- delete, create and remove ------------------------------------------------
+
+TEST_P(CurlServerSideTest, DeletesCreatesAndRemoves) {
+  put("doomed", "x");
+  ASSERT_TRUE(side_.deleteFile("doomed")) << lastFailure().text;
+  EXPECT_FALSE(exists("doomed"));
+  ASSERT_TRUE(side_.createDirectory("new dir")) << lastFailure().text;
+  EXPECT_TRUE(server_->tree().isDirectory(directory_ + "/new dir"));
+  ASSERT_TRUE(side_.removeDirectory("new dir")) << lastFailure().text;
+  EXPECT_FALSE(exists("new dir"));
+}
+
+TEST_P(CurlServerSideTest, RefusalsCarryTheServerReply) {
+  const bool py = GetParam() == ServerKind::pyftpdlib;
+  EXPECT_FALSE(side_.deleteFile("missing"));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text,
+            py ? "550 No such file or directory.\n" : "550 Delete operation failed.\n");
+
+  makeDirectory("full");
+  put("full/file", "x");
+  EXPECT_FALSE(side_.createDirectory("full"));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text,
+            py ? "550 File exists.\n" : "550 Create directory operation failed.\n");
+  EXPECT_FALSE(side_.removeDirectory("full"));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text,
+            py ? "550 Directory not empty.\n" : "550 Remove directory operation failed.\n");
+  // The refusals kept the connection usable.
+  put("still-here", "x");
+  EXPECT_TRUE(side_.deleteFile("still-here")) << lastFailure().text;
+}
+
+TEST_P(CurlServerSideTest, NamesThatCouldSplitACommandNeverReachTheServer) {
+  put("victim", "x");
+  const std::vector<std::string> dangerous = {"a\r\nDELE victim", "a\nDELE victim",
+                                              std::string("a\0b", 3)};
+  for (const std::string& name : dangerous) {
+    EXPECT_FALSE(side_.deleteFile(name));
+    EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+    EXPECT_EQ(lastFailure().text, "Invalid file name\n");
+  }
+  EXPECT_FALSE(side_.changeDirectory("x\r\nDELE victim"));
+  EXPECT_EQ(lastFailure().text, "Invalid file name\n");
+  EXPECT_TRUE(exists("victim"));
+}
+
+// ---- transfers ---------------------------------------------------------------
+
+TEST_P(CurlServerSideTest, UploadThenDownloadGivesTheSameBytes) {
+  std::string bytes("line\r\nbinary\0\xff\n", 16);
+  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7);
+  ASSERT_TRUE(upload("data.bin", bytes)) << lastFailure().text;
+  EXPECT_EQ(read("data.bin"), bytes);
+  StringSink sink;
+  int64_t received = -1;
+  ASSERT_TRUE(side_.download("data.bin", sink, received)) << lastFailure().text;
+  EXPECT_EQ(sink.bytes, bytes);
+  EXPECT_EQ(received, static_cast<int64_t>(bytes.size()));
+}
+
+TEST_P(CurlServerSideTest, EmptyFileTravelsBothWays) {
+  ASSERT_TRUE(upload("empty", "")) << lastFailure().text;
+  EXPECT_TRUE(exists("empty"));
+  StringSink sink;
+  int64_t received = -1;
+  ASSERT_TRUE(side_.download("empty", sink, received)) << lastFailure().text;
+  EXPECT_EQ(received, 0);
+}
+
+TEST_P(CurlServerSideTest, UploadReplacesTheTargetAndLeavesNoTemporaryFile) {
+  put("target", "old contents that are longer");
+  ASSERT_TRUE(upload("target", "new")) << lastFailure().text;
+  EXPECT_EQ(read("target"), "new");
+  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+}
+
+TEST_P(CurlServerSideTest, UploadOverADirectoryFailsAndLeavesNoTemporaryFile) {
+  makeDirectory("occupied");
+  put("occupied/inside", "x");
+  EXPECT_FALSE(upload("occupied", "data"));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text.substr(0, 1), "5") << lastFailure().text;
+  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+  EXPECT_TRUE(exists("occupied/inside"));
+}
+
+TEST_P(CurlServerSideTest, UploadWhoseSourceFailsLeavesTheTargetAndNoTemporaryFile) {
+  put("target", "old");
+  FailingSource source;
+  int64_t sent = -1;
+  EXPECT_FALSE(side_.upload(source, "target", sent));
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(lastFailure().kind, FailureKind::system);
+  EXPECT_EQ(lastFailure().text, "Input/output error\n");
+  EXPECT_EQ(read("target"), "old");
+  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+}
+
+TEST_P(CurlServerSideTest, DownloadOfAMissingFileIsRefused) {
+  StringSink sink;
+  int64_t received = -1;
+  EXPECT_FALSE(side_.download("missing", sink, received));
+  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
+  // The connection is still good.
+  put("present", "yes");
+  ASSERT_TRUE(side_.download("present", sink, received)) << lastFailure().text;
+  EXPECT_EQ(sink.bytes, "yes");
+}
+
+TEST_P(CurlServerSideTest, ShortSinkWriteEndsTheDownloadWithTheSinksFailure) {
+  put("file", std::string(100000, 'z'));
+  FailingSink sink;
+  int64_t received = -1;
+  EXPECT_FALSE(side_.download("file", sink, received));
+  EXPECT_EQ(lastFailure().kind, FailureKind::system);
+  EXPECT_EQ(lastFailure().text, "No space left on device\n");
+  // The aborted transfer does not disturb the next request.
+  ListRecord record;
+  EXPECT_TRUE(side_.lookUp("file", record)) << lastFailure().text;
+}
+
+TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
+  const std::string bytes(300000, 'p');
+  int64_t lastDone = -1;
+  int calls = 0;
+  side_.setProgressObserver([&](int64_t done, int64_t) {
+    lastDone = done;
+    ++calls;
+  });
+  ASSERT_TRUE(upload("watched", bytes)) << lastFailure().text;
+  EXPECT_GT(calls, 0);
+  EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
+  StringSink sink;
+  int64_t received = 0;
+  ASSERT_TRUE(side_.download("watched", sink, received)) << lastFailure().text;
+  EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
+  side_.setProgressObserver(nullptr);
+}
+
+TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {
+  for (const std::string name :
+       {"with space", "hash#mark", "per%25cent", "what?", "-leading", "semi;type=a", " both "}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(upload(name, "contents of " + name)) << lastFailure().text;
+    EXPECT_EQ(read(name), "contents of " + name);
+    ListRecord record;
+    ASSERT_TRUE(side_.lookUp(name, record)) << lastFailure().text;
+    EXPECT_EQ(record.name, name);
+    StringSink sink;
+    int64_t received = 0;
+    ASSERT_TRUE(side_.download(name, sink, received)) << lastFailure().text;
+    EXPECT_EQ(sink.bytes, "contents of " + name);
+    ASSERT_TRUE(side_.createDirectory(name + ".d")) << lastFailure().text;
+    ASSERT_TRUE(side_.changeDirectory(name + ".d")) << lastFailure().text;
+    ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+    ASSERT_TRUE(side_.removeDirectory(name + ".d")) << lastFailure().text;
+  }
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records),
+            "[ both ][-leading][hash#mark][per%25cent][semi;type=a][what?][with space]");
+  for (const ListRecord& record : records) {
+    ASSERT_TRUE(side_.deleteFile(record.name)) << record.name << ": " << lastFailure().text;
+  }
+}
+
+// ---- dropped connections ----------------------------------------------------------
+
+class CurlServerSideIdleTest : public ::testing::TestWithParam<ServerKind> {};
+
+INSTANTIATE_TEST_SUITE_P(Servers, CurlServerSideIdleTest,
+                         ::testing::ValuesIn(testing::allServerKinds()),
+                         [](const auto& info) { return testing::serverKindName(info.param); });
+
+TEST_P(CurlServerSideIdleTest, IdleDropIsRepairedSilentlyInTheSameDirectory) {
+  ServerOptions options;
+  options.idleTimeoutSeconds = 1;
+  FtpServer server(GetParam(), options);
+  ASSERT_TRUE(server.started()) << server.startError();
+  server.tree().write("sub/inside", "x");
+  CurlServerSide side;
+  ASSERT_TRUE(side.connect(logInTo(server))) << lastFailure().text;
+  ASSERT_TRUE(side.changeDirectory("sub")) << lastFailure().text;
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[inside]");
+  EXPECT_EQ(side.currentDirectory(), childOf(serverRoot(server), "sub"));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_TRUE(side.deleteFile("inside")) << lastFailure().text;
+  EXPECT_FALSE(server.tree().exists("sub/inside"));
+}
+
+}  // namespace
+}  // namespace tandrel
