@@ -1,5 +1,6 @@
 #include "console/interrupt.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@ namespace tandrel {
 
 namespace {
 volatile sig_atomic_t firstSignal = 0;
+int wakePipe[2] = {-1, -1};
 
 void onSignal(int signalNumber) {
   if (firstSignal != 0) {
@@ -17,10 +19,18 @@ void onSignal(int signalNumber) {
     _exit(128 + signalNumber);
   }
   firstSignal = signalNumber;
+  if (wakePipe[1] >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(wakePipe[1], &byte, 1);
+    (void)ignored;
+  }
 }
 }  // namespace
 
 void installInterruptHandlers() {
+  if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    wakePipe[0] = wakePipe[1] = -1;
+  }
   struct sigaction action = {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
@@ -35,5 +45,7 @@ void installInterruptHandlers() {
 bool interruptRequested() { return firstSignal != 0; }
 
 int interruptSignal() { return firstSignal; }
+
+int interruptWakeDescriptor() { return wakePipe[0]; }
 
 }  // namespace tandrel

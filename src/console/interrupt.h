@@ -11,5 +11,9 @@ void installInterruptHandlers();
 bool interruptRequested();
 // The signal that arrived first, or 0.
 int interruptSignal();
+// A descriptor that turns readable once a signal has arrived (-1 before the
+// handlers are installed), so that a wait for input can wait for it too and no
+// signal is missed between checking the flag and starting to wait.
+int interruptWakeDescriptor();
 
 }  // namespace tandrel

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 
 #include "app/run_state.h"
@@ -125,6 +126,8 @@ struct DirectoryAnswer {
   int result, recreate, alwaysDelete, alwaysRecreate;
 };
 
+void PrintTo(const DirectoryAnswer& c, std::ostream* os) { *os << c.key; }
+
 class DirectoryKey : public Prompt, public ::testing::WithParamInterface<DirectoryAnswer> {};
 
 TEST_P(DirectoryKey, FollowsTheKeyTable) {
@@ -137,15 +140,13 @@ TEST_P(DirectoryKey, FollowsTheKeyTable) {
   EXPECT_EQ(alwaysRecreateDirectory, c.alwaysRecreate);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, DirectoryKey,
-                         ::testing::Values(DirectoryAnswer{"y", 1, 0, 0, 0},
-                                           DirectoryAnswer{"A", 1, 0, 1, 0},
-                                           DirectoryAnswer{"n", 0, 0, 0, 0},
-                                           DirectoryAnswer{"R", 0, 1, 0, 0},
-                                           DirectoryAnswer{"r", 0, 1, 0, 0},
-                                           DirectoryAnswer{"c", 0, 1, 0, 1},
-                                           DirectoryAnswer{"C", 0, 1, 0, 1}),
-                         [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Keys, DirectoryKey,
+    ::testing::Values(DirectoryAnswer{"y", 1, 0, 0, 0}, DirectoryAnswer{"A", 1, 0, 1, 0},
+                      DirectoryAnswer{"n", 0, 0, 0, 0}, DirectoryAnswer{"R", 0, 1, 0, 0},
+                      DirectoryAnswer{"r", 0, 1, 0, 0}, DirectoryAnswer{"c", 0, 1, 0, 1},
+                      DirectoryAnswer{"C", 0, 1, 0, 1}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 TEST_F(Prompt, AlwaysDeleteIsConsultedBeforeAlwaysRecreate) {
   alwaysDeleteDirectory = 1;

@@ -27,6 +27,10 @@ bool inputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 int readByte() {
   unsigned char byte;
   for (;;) {
+    struct pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptWakeDescriptor(), POLLIN, 0}};
+    if (poll(waits, waits[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return -1;
+    if (interruptRequested()) return -2;
+    if (waits[0].revents == 0) continue;
     ssize_t got = read(STDIN_FILENO, &byte, 1);
     if (got == 1) return byte;
     if (got == 0) return -1;
