@@ -91,6 +91,11 @@ bool writeAll(int fd, const char* data, size_t length) {
 class FileSource : public ByteSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
+  bool rewind() override {
+    if (lseek(fd_.get(), 0, SEEK_SET) == 0) return true;
+    recordSystemFailure(errno);
+    return false;
+  }
   long read(char* buffer, size_t capacity) override {
     for (;;) {
       ssize_t got = ::read(fd_.get(), buffer, capacity);
