@@ -1,6 +1,7 @@
 #include "storage/server_curl.h"
 
 #include <curl/curl.h>
+#include <sys/select.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -166,12 +167,13 @@ std::string resolvePath(const std::string& current, const std::string& name) {
 }
 
 // libcurl results that mean the server answered with a failure, as opposed to
-// the connection or the transfer failing under us.
+// the connection or the transfer failing under us. A reply libcurl did not
+// expect is not among them: after a failed data connection libcurl falls back
+// from EPSV to PASV while the reply to TYPE is still on its way, and reads the
+// one for the other from then on.
 bool isServerAnswer(CURLcode code) {
   switch (code) {
-    case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_REMOTE_ACCESS_DENIED:
-    case CURLE_FTP_WEIRD_PASV_REPLY:
     case CURLE_FTP_COULDNT_SET_TYPE:
     case CURLE_FTP_COULDNT_RETR_FILE:
     case CURLE_QUOTE_ERROR:
@@ -283,7 +285,6 @@ class CurlConnection {
   EasyHandle easy_;
   LogIn logIn_;
   std::string baseUrl_;
-  bool fresh_ = true;  // the next perform must not reuse a connection
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   ReplyReader reader_;
   // The request being performed, for the callbacks.
@@ -293,22 +294,16 @@ class CurlConnection {
 
 bool CurlConnection::open(const LogIn& logIn) {
   close();
-  multi_.reset(curl_multi_init());
   easy_.reset(curl_easy_init());
-  if (!multi_ || !easy_) {
-    close();
+  if (!easy_) {
     recordFailure(FailureKind::system, "Can't initialise libcurl\n");
     return false;
   }
-  // One connection at a time: a connection replaced after a failure is never
-  // picked up again.
-  curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
   logIn_ = logIn;
   const ServerAddress& address = logIn.address;
   const bool ipv6 = address.host.find(':') != std::string::npos;
   baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
-  fresh_ = true;
   mlst = false;
 
   Request request;
@@ -382,6 +377,11 @@ void CurlConnection::applyCommonOptions() {
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+  // Every passive-mode address lands in libcurl's name cache, which is searched
+  // linearly: thousands of transfers would make each look-up slower.
+  curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+  // Large downloads in fewer, larger reads.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   if (logIn_.address.security != Security::none) {
     if (logIn_.address.security == Security::explicit_) {
       curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
@@ -398,7 +398,6 @@ void CurlConnection::applyCommonOptions() {
       curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
     }
   }
-  if (fresh_) curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
 }
 
 Outcome CurlConnection::performOnce(const Request& request) {
@@ -436,14 +435,32 @@ Outcome CurlConnection::performOnce(const Request& request) {
 
   errorBuffer_[0] = '\0';
   reader_.reset();
+  // The multi handle holds the connection: a new one means a new connection.
+  if (!multi_) multi_.reset(curl_multi_init());
   request_ = &request;
   outcome_ = &outcome;
   outcome.code = CURLE_FAILED_INIT;
-  if (curl_multi_add_handle(multi_.get(), easy) == CURLM_OK) {
+  if (multi_ && curl_multi_add_handle(multi_.get(), easy) == CURLM_OK) {
     int running = 1;
+    bool performedAgain = false;
     while (running) {
-      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) break;
-      if (running) curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
+      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK || !running) break;
+      // Having read a passive-mode reply, libcurl returns before it opens the
+      // data connection, with no socket to watch: a poll would sleep its whole
+      // timeout for nothing. Go on at once, but only once in a row, so a real
+      // timer wait cannot spin.
+      fd_set reads, writes, errors;
+      FD_ZERO(&reads);
+      FD_ZERO(&writes);
+      FD_ZERO(&errors);
+      int highest = -1;
+      curl_multi_fdset(multi_.get(), &reads, &writes, &errors, &highest);
+      if (highest < 0 && !performedAgain) {
+        performedAgain = true;
+        continue;
+      }
+      performedAgain = false;
+      curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr);
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
@@ -459,9 +476,13 @@ Outcome CurlConnection::performOnce(const Request& request) {
   if (outcome.code != CURLE_OK) {
     outcome.error = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(outcome.code);
   }
-  // Whatever went wrong below the protocol may have left the control
-  // connection out of step with its replies: never use it again.
-  fresh_ = outcome.connectionLost();
+  if (outcome.connectionLost()) {
+    // Whatever went wrong below the protocol may have left the control
+    // connection out of step with its replies, and libcurl keeps some such
+    // connections for reuse. Dropping the multi handle closes it now, outside
+    // any request whose replies are being read.
+    multi_.reset();
+  }
   return outcome;
 }
 
@@ -677,7 +698,8 @@ bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
       if (line.size() > 2 && line.substr(line.size() - 2) == " .") {
         // parseListLine refuses "." as a name: give it the name looked up.
         std::string renamed = std::string(line.substr(0, line.size() - 1)) + "x";
-        if (parseListLine(renamed, listedAt, record) && record.isDirectory()) {
+        if (parseListLine(renamed, listedAt, record) && record.name == "x" &&
+            record.isDirectory()) {
           record.name = name;
           return true;
         }

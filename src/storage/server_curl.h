@@ -1,11 +1,11 @@
 // The FTP server side over libcurl.
 //
-// One easy handle holds the run's one control connection. Every request is
-// driven through a multi handle (a plain curl_easy_perform stalls for about a
-// second on some passive transfers), libcurl never changes directory for us
-// (NOCWD), and every target is named by absolute path, so that a connection
-// the server dropped while idle can be replaced silently and the run carries on
-// in the directory it was in.
+// One easy handle makes every request, driven through a multi handle (a plain
+// curl_easy_perform stalls for about a second on some passive transfers) whose
+// connection cache holds the run's one control connection. libcurl never
+// changes directory for us (NOCWD) and every target is named by absolute path,
+// so that a connection the server dropped while idle can be replaced silently
+// and the run carries on in the directory it was in.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +51,7 @@ class CurlServerSide : public ServerSide {
   // Called from inside downloads and uploads, about once a second and at every
   // block, with the bytes moved so far and the total (0 when libcurl does not
   // know it). It must return quickly; an empty function turns it off.
-  void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer);
+  void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) override;
 
  private:
   std::unique_ptr<CurlConnection> connection_;

@@ -54,6 +54,23 @@ int refreshTime(Entry& entry, int isLocal) {
 void completeServerRefreshes() {
   std::vector<Entry*> waiting;
   waiting.swap(pendingServerRefreshes);
+  // A few entries cost less one by one (one command each) than a listing of
+  // the directory (a data connection and several commands).
+  constexpr size_t kSingleLookUps = 3;
+  if (waiting.size() <= kSingleLookUps) {
+    std::vector<Entry*> missing;
+    for (Entry* entry : waiting) {
+      ListRecord record;
+      if (serverSide().lookUp(entry->name, record)) {
+        entry->setTimeFrom(record);
+      } else {
+        missing.push_back(entry);
+      }
+    }
+    // What a look-up could not find (some servers answer look-ups of unusual
+    // names differently from their listings) is searched in the listing.
+    waiting.swap(missing);
+  }
   for (int attempt = 0; attempt < kRefreshAttempts && !waiting.empty(); ++attempt) {
     std::vector<ListRecord> records;
     if (!serverSide().list(records)) continue;
