@@ -31,3 +31,33 @@ tandrel_install_missing() {
 TANDREL_BUILD_PACKAGES=(g++ cmake make pkg-config libcurl4-openssl-dev ca-certificates)
 TANDREL_TEST_PACKAGES=(libgtest-dev googletest python3 python3-pyftpdlib vsftpd passwd
   groff man-db)
+
+# What the TLS tests need: openssl makes their CA and certificates, and
+# pyftpdlib's TLS handler needs python3-openssl. pure-ftpd's libraries come in
+# as packages of their own; pure-ftpd itself cannot be installed beside vsftpd
+# (both "Conflicts: ftp-server").
+TANDREL_TEST_PACKAGES+=(openssl python3-openssl libsodium23 libcap2 libpam0g)
+
+# Where the tests run pure-ftpd from (tests/support/ftp_server.cc).
+TANDREL_PURE_FTPD_DIR=/var/cache/tandrel-test/pure-ftpd
+
+# Unpacks Debian's pure-ftpd into TANDREL_PURE_FTPD_DIR with apt-get download
+# and dpkg -x, once. The tests do the same when the folder is missing.
+tandrel_unpack_pure_ftpd() {
+  if [ -x "$TANDREL_PURE_FTPD_DIR/usr/sbin/pure-ftpd" ]; then
+    return 0
+  fi
+  local work
+  work=$(mktemp -d)
+  echo "Unpacking pure-ftpd into $TANDREL_PURE_FTPD_DIR"
+  if ! (cd "$work" && tandrel_as_root apt-get download -q pure-ftpd); then
+    tandrel_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    (cd "$work" && tandrel_as_root apt-get download -q pure-ftpd)
+  fi
+  tandrel_as_root rm -rf "$TANDREL_PURE_FTPD_DIR.new"
+  tandrel_as_root mkdir -p "$TANDREL_PURE_FTPD_DIR.new"
+  tandrel_as_root dpkg -x "$work"/pure-ftpd_*.deb "$TANDREL_PURE_FTPD_DIR.new"
+  tandrel_as_root rm -rf "$TANDREL_PURE_FTPD_DIR"
+  tandrel_as_root mv "$TANDREL_PURE_FTPD_DIR.new" "$TANDREL_PURE_FTPD_DIR"
+  tandrel_as_root rm -rf "$work"
+}

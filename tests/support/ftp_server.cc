@@ -1,5 +1,6 @@
 #include "support/ftp_server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
@@ -34,6 +36,10 @@ constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
 constexpr const char* kSystemUser = "tandrelftp";
 constexpr const char* kPassword = "Tandrel-Test-1";
+constexpr const char* kOpenssl = "/usr/bin/openssl";
+// pure-ftpd conflicts with vsftpd as a Debian package: it lives unpacked here.
+constexpr const char* kPureFtpdFolder = "/var/cache/tandrel-test/pure-ftpd";
+constexpr const char* kPureFtpdLock = "/tmp/tandrel-pure-ftpd.lock";
 
 std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -48,32 +54,70 @@ bool writeWholeFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-// Runs a command with the given standard input; true when it exited with 0.
-bool runCommand(const std::vector<std::string>& argv, const std::string& input) {
-  int fds[2];
-  if (pipe(fds) != 0) return false;
+// Runs a command with the given standard input, in `directory` when that is
+// not empty; true when it exited with 0. Its standard output goes to `output`
+// when given, else to /dev/null; its standard error to `errors` when given.
+bool runCommand(const std::vector<std::string>& argv, const std::string& input,
+                std::string* output = nullptr, const std::string& directory = "",
+                std::string* errors = nullptr) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0) return false;
+  if (pipe(out) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return false;
+  }
+  if (pipe(err) != 0) {
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    return false;
+  }
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = fork();
   if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     return false;
   }
   if (pid == 0) {
-    dup2(fds[0], 0);
-    close(fds[0]);
-    close(fds[1]);
-    int devnull = open("/dev/null", O_WRONLY);
-    if (devnull >= 0) dup2(devnull, 1);
+    dup2(in[0], 0);
+    if (output) {
+      dup2(out[1], 1);
+    } else {
+      int devnull = open("/dev/null", O_WRONLY);
+      if (devnull >= 0) dup2(devnull, 1);
+    }
+    if (errors) dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(126);
     execv(args[0], args.data());
     _exit(127);
   }
-  close(fds[0]);
-  ssize_t ignored = write(fds[1], input.data(), input.size());
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  ssize_t ignored = write(in[1], input.data(), input.size());
   (void)ignored;
-  close(fds[1]);
+  close(in[1]);
+  // Both pipes are read together so that neither can fill up and block the child.
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  int openPipes = 2;
+  while (openPipes > 0) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        std::string* into = i == 0 ? output : errors;
+        if (into) into->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --openPipes;
+      }
+    }
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -122,7 +166,9 @@ bool ensureSystemUser(std::string& error) {
   return ok;
 }
 
-bool acceptsConnections(int port) {
+// True when something accepts connections on the port and, unless the server
+// speaks TLS from the first byte, greets with 220.
+bool acceptsConnections(int port, bool expectGreeting) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   sockaddr_in address{};
@@ -130,7 +176,7 @@ bool acceptsConnections(int port) {
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (ok) {
+  if (ok && expectGreeting) {
     // Wait for the greeting so the server is really serving, not just bound.
     timeval timeout{2, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -145,13 +191,85 @@ bool acceptsConnections(int port) {
   return ok;
 }
 
+std::string pureFtpdBinary() { return std::string(kPureFtpdFolder) + "/usr/sbin/pure-ftpd"; }
+
 }  // namespace
 
 std::string serverKindName(ServerKind kind) {
-  return kind == ServerKind::pyftpdlib ? "pyftpdlib" : "vsftpd";
+  switch (kind) {
+    case ServerKind::pyftpdlib:
+      return "pyftpdlib";
+    case ServerKind::vsftpd:
+      return "vsftpd";
+    case ServerKind::pureftpd:
+      return "pureftpd";
+  }
+  return "unknown";
 }
 
-std::vector<ServerKind> allServerKinds() { return {ServerKind::pyftpdlib, ServerKind::vsftpd}; }
+std::vector<ServerKind> allServerKinds() {
+  return {ServerKind::pyftpdlib, ServerKind::vsftpd, ServerKind::pureftpd};
+}
+
+bool supportsTls(ServerKind kind, TlsMode mode) {
+  return mode != TlsMode::implicit || kind == ServerKind::vsftpd;
+}
+
+bool ensurePureFtpd(std::string& error) {
+  if (access(pureFtpdBinary().c_str(), X_OK) == 0) return true;
+  // Test processes run in parallel: one of them fetches, the others wait.
+  int lock = open(kPureFtpdLock, O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  if (lock < 0 || flock(lock, LOCK_EX) != 0) {
+    error = std::string("can't lock ") + kPureFtpdLock;
+    if (lock >= 0) close(lock);
+    return false;
+  }
+  bool ok = access(pureFtpdBinary().c_str(), X_OK) == 0;
+  if (!ok) {
+    char pattern[] = "/tmp/tandrel-pure-ftpd-XXXXXX";
+    if (geteuid() != 0) {
+      error = "pure-ftpd is not unpacked in " + std::string(kPureFtpdFolder) +
+              " and fetching it needs root (scripts/test does it)";
+    } else if (mkdtemp(pattern) == nullptr) {
+      error = std::string("mkdtemp: ") + std::strerror(errno);
+    } else {
+      std::string messages;
+      ok = runCommand({"/usr/bin/apt-get", "download", "-q", "pure-ftpd"}, "", nullptr, pattern,
+                      &messages);
+      if (!ok) {
+        // A machine that never fetched package lists has none to download from.
+        runCommand({"/usr/bin/apt-get", "update", "-q"}, "", nullptr, "", &messages);
+        ok = runCommand({"/usr/bin/apt-get", "download", "-q", "pure-ftpd"}, "", nullptr,
+                        pattern, &messages);
+      }
+      std::string package;
+      std::error_code ignored;
+      for (const auto& entry : fs::directory_iterator(pattern, ignored)) {
+        if (entry.path().extension() == ".deb") package = entry.path().string();
+      }
+      if (!ok || package.empty()) {
+        ok = false;
+        error = "apt-get download pure-ftpd failed: " + messages;
+      } else {
+        // Unpacked beside and then moved, so that a half-unpacked folder is never taken.
+        std::string staging = std::string(kPureFtpdFolder) + ".new";
+        fs::remove_all(staging, ignored);
+        fs::create_directories(staging, ignored);
+        ok = runCommand({"/usr/bin/dpkg", "-x", package, staging}, "", nullptr, "", &messages);
+        if (ok) {
+          fs::remove_all(kPureFtpdFolder, ignored);
+          fs::rename(staging, kPureFtpdFolder, ignored);
+          ok = access(pureFtpdBinary().c_str(), X_OK) == 0;
+        }
+        if (!ok) error = "dpkg -x of " + package + " failed: " + messages;
+      }
+      fs::remove_all(pattern, ignored);
+    }
+  }
+  flock(lock, LOCK_UN);
+  close(lock);
+  return ok;
+}
 
 int freeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -172,29 +290,39 @@ int freeLoopbackPort() {
 FtpServer::FtpServer(ServerKind kind, ServerOptions options)
     : kind_(kind), options_(options), password_(kPassword) {
   user_ = kind == ServerKind::vsftpd ? kSystemUser : "tandrel";
+  if (!supportsTls(kind_, options_.tls)) {
+    startError_ = name() + " can't serve implicit TLS";
+    return;
+  }
   char pattern[] = "/tmp/tandrel-ftp-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     startError_ = std::string("mkdtemp: ") + std::strerror(errno);
     return;
   }
   baseDir_ = pattern;
-  // The vsftpd user must be able to walk down to its root.
+  // The server's user must be able to walk down to its root.
   chmod(baseDir_.c_str(), 0755);
   root_ = baseDir_ + "/root";
   if (mkdir(root_.c_str(), 0755) != 0) {
     startError_ = std::string("mkdir root: ") + std::strerror(errno);
     return;
   }
-  if (kind_ == ServerKind::vsftpd) {
+  if (runsAsSystemUser()) {
     if (geteuid() != 0) {
-      startError_ = "vsftpd needs root";
+      startError_ = name() + " needs root";
       return;
     }
     if (!ensureSystemUser(startError_)) return;
     giveToServerUser(root_);
+  }
+  if (kind_ == ServerKind::vsftpd) {
     // vsftpd drops privileges into this directory; it must be root's and empty.
     mkdir((baseDir_ + "/empty").c_str(), 0755);
   }
+  if (kind_ == ServerKind::pureftpd) {
+    if (!ensurePureFtpd(startError_) || !makePureFtpdUsers()) return;
+  }
+  if (options_.tls != TlsMode::none && !makeCertificates()) return;
   // The port can be taken between our probe and the server's bind: try again.
   for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) startOnce();
 }
@@ -207,14 +335,25 @@ FtpServer::~FtpServer() {
   }
 }
 
-std::string FtpServer::hostArgument() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string FtpServer::hostArgument() const {
+  const std::string address = "127.0.0.1:" + std::to_string(port_);
+  switch (options_.tls) {
+    case TlsMode::none:
+      return address;
+    case TlsMode::explicit_:
+      return "ftpes://" + address;
+    case TlsMode::implicit:
+      return "ftps://" + address;
+  }
+  return address;
+}
 
 std::string FtpServer::name() const { return serverKindName(kind_); }
 
 std::string FtpServer::log() const { return readWholeFile(baseDir_ + "/server.log"); }
 
 void FtpServer::giveToServerUser(const std::string& path) const {
-  if (kind_ != ServerKind::vsftpd) return;
+  if (!runsAsSystemUser()) return;
   const passwd* account = getpwnam(kSystemUser);
   if (account == nullptr) return;
   std::error_code ignored;
@@ -228,12 +367,179 @@ void FtpServer::giveToServerUser(const std::string& path) const {
   }
 }
 
-Tree FtpServer::tree() const {
-  if (kind_ == ServerKind::vsftpd) {
+Tree FtpServer::tree() const { return tree(""); }
+
+Tree FtpServer::tree(const std::string& relative) const {
+  const std::string path = relative.empty() ? root_ : root_ + "/" + relative;
+  if (runsAsSystemUser()) {
     if (const passwd* account = getpwnam(kSystemUser))
-      return Tree(root_, account->pw_uid, account->pw_gid);
+      return Tree(path, account->pw_uid, account->pw_gid);
   }
-  return Tree(root_);
+  return Tree(path);
+}
+
+bool FtpServer::makeCertificates() {
+  // A CA of the test's own and a server certificate it signed, valid for the
+  // address the tool connects to and for the name "localhost". EC keys are
+  // made in milliseconds, RSA keys can take a second.
+  caFile_ = baseDir_ + "/ca.pem";
+  certificateFile_ = baseDir_ + "/server.pem";
+  keyFile_ = baseDir_ + "/server.key";
+  const std::string caKey = baseDir_ + "/ca.key", request = baseDir_ + "/server.csr",
+                    extensions = baseDir_ + "/server.ext";
+  if (!writeWholeFile(extensions,
+                      "basicConstraints=critical,CA:FALSE\n"
+                      "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                      "extendedKeyUsage=serverAuth\n"
+                      "subjectAltName=IP:127.0.0.1,DNS:localhost\n")) {
+    startError_ = "can't write " + extensions;
+    return false;
+  }
+  std::string errors;
+  const std::vector<std::vector<std::string>> steps = {
+      {kOpenssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+       "-nodes", "-keyout", caKey, "-out", caFile_, "-days", "3", "-subj",
+       "/CN=Tandrel Test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+       "keyUsage=critical,keyCertSign,cRLSign"},
+      {kOpenssl, "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+       "-nodes", "-keyout", keyFile_, "-out", request, "-subj", "/CN=localhost"},
+      {kOpenssl, "x509", "-req", "-in", request, "-CA", caFile_, "-CAkey", caKey,
+       "-CAcreateserial", "-out", certificateFile_, "-days", "2", "-extfile", extensions}};
+  for (const std::vector<std::string>& step : steps) {
+    if (!runCommand(step, "", nullptr, baseDir_, &errors)) {
+      startError_ = "openssl " + step[1] + " failed: " + errors;
+      caFile_.clear();
+      return false;
+    }
+  }
+  // pure-ftpd wants the key and the certificate in one file.
+  if (kind_ == ServerKind::pureftpd &&
+      !writeWholeFile(baseDir_ + "/server-with-key.pem",
+                      readWholeFile(keyFile_) + readWholeFile(certificateFile_))) {
+    startError_ = "can't write the pure-ftpd certificate file";
+    return false;
+  }
+  return true;
+}
+
+bool FtpServer::makePureFtpdUsers() {
+  // A SHA-512 crypt hash: pure-pw's own argon2 hash makes every log-in take
+  // more than two seconds.
+  std::string hash, errors;
+  if (!runCommand({kOpenssl, "passwd", "-6", "-stdin"}, password_ + "\n", &hash, "", &errors) ||
+      hash.empty()) {
+    startError_ = "openssl passwd failed: " + errors;
+    return false;
+  }
+  while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
+  const passwd* account = getpwnam(kSystemUser);
+  if (account == nullptr) {
+    startError_ = std::string("no user ") + kSystemUser;
+    return false;
+  }
+  // The home directory without "/./" in it: the user is not chrooted.
+  const std::string users = baseDir_ + "/pureftpd.passwd";
+  if (!writeWholeFile(users, user_ + ":" + hash + ":" + std::to_string(account->pw_uid) + ":" +
+                                 std::to_string(account->pw_gid) + "::" + root_ +
+                                 "::::::::::::\n")) {
+    startError_ = "can't write " + users;
+    return false;
+  }
+  chmod(users.c_str(), 0600);
+  if (!runCommand({std::string(kPureFtpdFolder) + "/usr/bin/pure-pw", "mkdb",
+                   baseDir_ + "/pureftpd.pdb", "-f", users},
+                  "", nullptr, "", &errors)) {
+    startError_ = "pure-pw mkdb failed: " + errors;
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> FtpServer::vsftpdCommand() {
+  std::string config =
+      "listen=YES\n"
+      "listen_ipv6=NO\n"
+      "background=NO\n"
+      "listen_address=127.0.0.1\n"
+      "listen_port=" + std::to_string(port_) + "\n"
+      "anonymous_enable=NO\n"
+      "local_enable=YES\n"
+      "write_enable=YES\n"
+      "local_umask=022\n"
+      "local_root=" + root_ + "\n"
+      "chroot_local_user=NO\n"
+      "pam_service_name=vsftpd\n"
+      "seccomp_sandbox=NO\n"
+      "use_localtime=NO\n"
+      "secure_chroot_dir=" + baseDir_ + "/empty\n"
+      "delay_failed_login=0\n"
+      "dirmessage_enable=NO\n"
+      "xferlog_enable=NO\n"
+      "connect_from_port_20=NO\n"
+      "ftpd_banner=tandrel test server ready.\n"
+      "pasv_enable=YES\n";
+  if (options_.idleTimeoutSeconds > 0)
+    config += "idle_session_timeout=" + std::to_string(options_.idleTimeoutSeconds) + "\n";
+  if (options_.bytesPerSecond > 0)
+    config += "local_max_rate=" + std::to_string(options_.bytesPerSecond) + "\n";
+  if (options_.tls == TlsMode::none) {
+    config += "ssl_enable=NO\n";
+  } else {
+    // As a careful administrator would set it up: nothing in clear text, and
+    // the default that data connections must resume the control connection's
+    // TLS session (require_ssl_reuse) left on.
+    config +=
+        "ssl_enable=YES\n"
+        "rsa_cert_file=" + certificateFile_ + "\n"
+        "rsa_private_key_file=" + keyFile_ + "\n"
+        "force_local_logins_ssl=YES\n"
+        "force_local_data_ssl=YES\n"
+        "ssl_tlsv1=YES\n"
+        "ssl_sslv2=NO\n"
+        "ssl_sslv3=NO\n"
+        "ssl_ciphers=HIGH\n";
+    if (options_.tls == TlsMode::implicit) config += "implicit_ssl=YES\n";
+  }
+  std::string configPath = baseDir_ + "/vsftpd.conf";
+  if (!writeWholeFile(configPath, config)) {
+    startError_ = "can't write " + configPath;
+    return {};
+  }
+  chmod(configPath.c_str(), 0600);
+  return {kVsftpd, configPath};
+}
+
+std::vector<std::string> FtpServer::pureFtpdCommand() const {
+  std::vector<std::string> argv = {
+      pureFtpdBinary(),
+      "--bind", "127.0.0.1," + std::to_string(port_),
+      "--login", "puredb:" + baseDir_ + "/pureftpd.pdb",
+      "--noanonymous",
+      "--dontresolve",
+      "--ipv4only",
+      // Dot-files are listed, as the other servers list them.
+      "--displaydotfiles",
+      // Listings are cut at 2,000 entries by default.
+      "--limitrecursion", "1000000:8",
+      "--maxclientsperip", "50",
+      "--maxclientsnumber", "50"};
+  if (options_.idleTimeoutSeconds > 0) {
+    argv.push_back("--maxidletime");
+    argv.push_back(std::to_string((options_.idleTimeoutSeconds + 59) / 60));
+  }
+  if (options_.bytesPerSecond > 0) {
+    long kib = std::max(1L, options_.bytesPerSecond / 1024);
+    argv.push_back("--userbandwidth");
+    argv.push_back(std::to_string(kib) + ":" + std::to_string(kib));
+  }
+  if (options_.tls == TlsMode::explicit_) {
+    // 3: nothing without TLS, neither the log-in nor the data connections.
+    argv.push_back("--tls");
+    argv.push_back("3");
+    argv.push_back("--certfile");
+    argv.push_back(baseDir_ + "/server-with-key.pem");
+  }
+  return argv;
 }
 
 bool FtpServer::startOnce() {
@@ -243,49 +549,34 @@ bool FtpServer::startOnce() {
     return false;
   }
   std::vector<std::string> argv;
-  if (kind_ == ServerKind::pyftpdlib) {
-    argv = {kPython,
-            "-u",
-            std::string(TANDREL_SOURCE_DIR) + "/tests/support/pyftpd_server.py",
-            std::to_string(port_),
-            root_,
-            user_,
-            password_,
-            std::to_string(options_.idleTimeoutSeconds),
-            options_.utf8PassThrough ? "1" : "0"};
-  } else {
-    std::string config =
-        "listen=YES\n"
-        "listen_ipv6=NO\n"
-        "background=NO\n"
-        "listen_address=127.0.0.1\n"
-        "listen_port=" + std::to_string(port_) + "\n"
-        "anonymous_enable=NO\n"
-        "local_enable=YES\n"
-        "write_enable=YES\n"
-        "local_umask=022\n"
-        "local_root=" + root_ + "\n"
-        "chroot_local_user=NO\n"
-        "pam_service_name=vsftpd\n"
-        "seccomp_sandbox=NO\n"
-        "use_localtime=NO\n"
-        "secure_chroot_dir=" + baseDir_ + "/empty\n"
-        "delay_failed_login=0\n"
-        "dirmessage_enable=NO\n"
-        "xferlog_enable=NO\n"
-        "connect_from_port_20=NO\n"
-        "ssl_enable=NO\n"
-        "ftpd_banner=tandrel test server ready.\n"
-        "pasv_enable=YES\n";
-    if (options_.idleTimeoutSeconds > 0)
-      config += "idle_session_timeout=" + std::to_string(options_.idleTimeoutSeconds) + "\n";
-    std::string configPath = baseDir_ + "/vsftpd.conf";
-    if (!writeWholeFile(configPath, config)) {
-      startError_ = "can't write " + configPath;
-      return false;
-    }
-    chmod(configPath.c_str(), 0600);
-    argv = {kVsftpd, configPath};
+  switch (kind_) {
+    case ServerKind::pyftpdlib:
+      argv = {kPython,
+              "-u",
+              std::string(TANDREL_SOURCE_DIR) + "/tests/support/pyftpd_server.py",
+              std::to_string(port_),
+              root_,
+              user_,
+              password_,
+              std::to_string(options_.idleTimeoutSeconds),
+              options_.utf8PassThrough ? "1" : "0"};
+      if (options_.bytesPerSecond > 0) {
+        argv.push_back("--rate");
+        argv.push_back(std::to_string(options_.bytesPerSecond));
+      }
+      if (options_.tls != TlsMode::none) {
+        argv.push_back("--tls");
+        argv.push_back(certificateFile_);
+        argv.push_back(keyFile_);
+      }
+      break;
+    case ServerKind::vsftpd:
+      argv = vsftpdCommand();
+      if (argv.empty()) return false;
+      break;
+    case ServerKind::pureftpd:
+      argv = pureFtpdCommand();
+      break;
   }
   std::string logPath = baseDir_ + "/server.log";
   std::vector<char*> args;
@@ -326,7 +617,7 @@ bool FtpServer::startOnce() {
       startError_ = name() + " exited at start: " + log();
       return false;
     }
-    if (acceptsConnections(port_)) return true;
+    if (acceptsConnections(port_, options_.tls != TlsMode::implicit)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   startError_ = name() + " did not accept connections on port " + std::to_string(port_) +

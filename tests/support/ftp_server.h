@@ -29,15 +29,24 @@
 
 namespace tandrel::testing {
 
-enum class ServerKind { pyftpdlib, vsftpd };
+enum class ServerKind { pyftpdlib, vsftpd, pureftpd };
+
+// none: plain FTP. explicit_: AUTH TLS on the normal port (the tool's
+// "ftpes://"). implicit: TLS from the first byte (the tool's "ftps://").
+enum class TlsMode { none, explicit_, implicit };
 
 struct ServerOptions {
   // Seconds a control connection may idle before the server drops it with 421;
-  // 0 keeps the server's default.
+  // 0 keeps the server's default. pure-ftpd rounds up to whole minutes.
   int idleTimeoutSeconds = 0;
   // pyftpdlib: decode names with surrogateescape so 8-bit (non-UTF-8) name
-  // bytes reach the disk and the listings unchanged. vsftpd always passes bytes.
+  // bytes reach the disk and the listings unchanged. The others always pass bytes.
   bool utf8PassThrough = true;
+  TlsMode tls = TlsMode::none;
+  // Bytes per second that one data connection may move, in both directions,
+  // so that a transfer of a few MiB lasts seconds; 0 for no limit. pure-ftpd
+  // counts in KiB/s.
+  long bytesPerSecond = 0;
 };
 
 class FtpServer {
@@ -54,25 +63,37 @@ class FtpServer {
   int port() const { return port_; }
   // Absolute local path of the user's log-in directory; empty and writable.
   const std::string& root() const { return root_; }
-  // "127.0.0.1:PORT", as the tool's -h takes it.
+  // "127.0.0.1:PORT", as the tool's -h takes it; with TLS "ftpes://127.0.0.1:PORT"
+  // (explicit) or "ftps://127.0.0.1:PORT" (implicit).
   std::string hostArgument() const;
+  // The PEM file of the CA that signed the server's certificate (for the tool's
+  // SSL_CERT_FILE); empty without TLS.
+  const std::string& caFile() const { return caFile_; }
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
   ServerKind kind() const { return kind_; }
-  // "pyftpdlib" or "vsftpd", for test names and messages.
+  // "pyftpdlib", "vsftpd" or "pureftpd", for test names and messages.
   std::string name() const;
   // What the server printed so far (pyftpdlib logs every command).
   std::string log() const;
   // Makes a local path inside root() owned by the server's user, so that the
-  // server may change what a test put there (vsftpd; a no-op for pyftpdlib).
+  // server may change what a test put there (vsftpd and pure-ftpd; a no-op for
+  // pyftpdlib, which runs as the test's user).
   void giveToServerUser(const std::string& path) const;
-  // The server's root as a Tree whose new files and directories belong to the
-  // server's user, so the server can overwrite and delete what a test put there.
+  // The server's root, or the directory `relative` below it, as a Tree whose
+  // new files and directories belong to the server's user, so the server can
+  // overwrite and delete what a test put there.
   Tree tree() const;
+  Tree tree(const std::string& relative) const;
 
  private:
   bool startOnce();
   void stop();
+  bool runsAsSystemUser() const { return kind_ != ServerKind::pyftpdlib; }
+  bool makeCertificates();
+  bool makePureFtpdUsers();
+  std::vector<std::string> vsftpdCommand();
+  std::vector<std::string> pureFtpdCommand() const;
 
   ServerKind kind_;
   ServerOptions options_;
@@ -81,13 +102,22 @@ class FtpServer {
   std::string user_;
   std::string password_;
   std::string startError_;
+  std::string caFile_;
+  std::string certificateFile_;  // the server's certificate
+  std::string keyFile_;          // and its private key
   int port_ = 0;
   pid_t pid_ = -1;
 };
 
 std::string serverKindName(ServerKind kind);
-// Both kinds, for INSTANTIATE_TEST_SUITE_P.
+// Every kind, for INSTANTIATE_TEST_SUITE_P.
 std::vector<ServerKind> allServerKinds();
+// Whether the kind can serve FTP over TLS in that mode (pyftpdlib and pure-ftpd,
+// as Debian builds them, have no implicit TLS).
+bool supportsTls(ServerKind kind, TlsMode mode);
+// Where pure-ftpd's binary is unpacked; it is fetched there when missing.
+// False, with the reason in `error`, when that fails.
+bool ensurePureFtpd(std::string& error);
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int freeLoopbackPort();
 

@@ -2,14 +2,18 @@
 
 Run with Debian's /usr/bin/python3 (the one that has python3-pyftpdlib):
   pyftpd_server.py PORT ROOT USER PASSWORD IDLE_TIMEOUT PASSTHROUGH
+                   [--rate BYTES_PER_SECOND] [--tls CERTFILE KEYFILE]
 IDLE_TIMEOUT 0 keeps pyftpdlib's default; PASSTHROUGH 1 keeps 8-bit name bytes.
+--rate limits each data connection in both directions. --tls requires explicit
+TLS (AUTH TLS, then PROT P) on the control and the data connections; it needs
+python3-openssl.
 """
 
 import logging
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -17,6 +21,15 @@ def main():
     port, root, user, password = (int(sys.argv[1]), sys.argv[2], sys.argv[3],
                                   sys.argv[4])
     idle_timeout, passthrough = int(sys.argv[5]), sys.argv[6] == "1"
+    rate, tls = 0, None
+    rest = sys.argv[7:]
+    while rest:
+        if rest[0] == "--rate":
+            rate, rest = int(rest[1]), rest[2:]
+        elif rest[0] == "--tls":
+            tls, rest = (rest[1], rest[2]), rest[3:]
+        else:
+            sys.exit("unknown argument " + rest[0])
 
     logging.basicConfig(level=logging.INFO, stream=sys.stdout,
                         format="%(asctime)s %(message)s")
@@ -24,7 +37,29 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
 
-    handler = FTPHandler
+    if tls:
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+        class HandshakingDTPHandler(TLS_DTPHandler):
+            # libcurl starts the data connection's TLS handshake as soon as
+            # it connects, before it sends the transfer command. pyftpdlib
+            # 1.5.7 takes anything readable on a data connection that has no
+            # transfer yet for a hang-up and closes it; let the handshake in.
+            def readable(self):
+                return self._ssl_accepting or super().readable()
+
+        handler, dtp = TLS_FTPHandler, HandshakingDTPHandler
+        handler.certfile, handler.keyfile = tls
+        handler.tls_control_required = True
+        handler.tls_data_required = True
+    else:
+        handler, dtp = FTPHandler, DTPHandler
+    if rate > 0:
+        class Throttled(ThrottledDTPHandler, dtp):
+            read_limit = rate
+            write_limit = rate
+        dtp = Throttled
+    handler.dtp_handler = dtp
     handler.authorizer = authorizer
     handler.banner = "tandrel test server ready."
     if idle_timeout > 0:
