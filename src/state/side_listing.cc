@@ -30,7 +30,17 @@ bool admit(const ListRecord& record, bool isLocal) {
   if (name == "." || name == ".." || isReservedName(name)) return false;
   const char* side = isLocal ? "local" : "server";
   if (isUnsafeName(name)) {
-    out("Warning: Skipping a name with a line break in it on %s\n", side);
+    // Printed with its line breaks spelled out, so the terminal shows it whole.
+    std::string shown;
+    for (char c : name) {
+      switch (c) {
+        case '\r': shown += "\\r"; break;
+        case '\n': shown += "\\n"; break;
+        case '\0': shown += "\\0"; break;
+        default: shown += c;
+      }
+    }
+    out("Error: Skipping '%s' on %s: its name holds a line break\n", shown.c_str(), side);
     noteProblem();
     return false;
   }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "app/run_state.h"
@@ -135,6 +138,23 @@ TEST_F(LocalListing, MissingDirectoryIsReported) {
   EXPECT_EQ(listing.open("nowhere"), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Error: Can't change local directory to 'nowhere' - No such file or directory\n");
+}
+
+TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
+  tree.write("line\nbreak", "1");
+  tree.write("fine", "1");
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);
+  ASSERT_EQ(symlink("nowhere", "dangling"), 0);
+  SideListing listing(1);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(listing.open(""), 1);
+  std::string output = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(describe(listing), "fine:2");
+  EXPECT_NE(output.find("Error: Skipping 'line\\nbreak' on local: its name holds a line break\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Warning: Skipping 'pipe' on local"), std::string::npos) << output;
+  EXPECT_NE(output.find("Warning: Skipping 'dangling' on local"), std::string::npos) << output;
 }
 
 TEST_F(LocalListing, DamagedDatabaseWarnsAndEverythingIsNew) {
