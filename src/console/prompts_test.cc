@@ -11,37 +11,12 @@
 #include <string>
 
 #include "app/run_state.h"
+#include "support/scoped_keys.h"
 
 namespace tandrel {
 namespace {
+using testing::ScopedKeys;
 
-// Standard input reads `keys` for the lifetime of the object.
-class ScopedKeys {
- public:
-  explicit ScopedKeys(const std::string& keys) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    ssize_t written = write(fds[1], keys.data(), keys.size());
-    EXPECT_EQ(written, static_cast<ssize_t>(keys.size()));
-    saved_ = dup(STDIN_FILENO);
-    dup2(fds[0], STDIN_FILENO);
-    close(fds[0]);
-    writer_ = fds[1];
-  }
-  ~ScopedKeys() {
-    if (saved_ >= 0) {
-      dup2(saved_, STDIN_FILENO);
-      close(saved_);
-    }
-    if (writer_ >= 0) close(writer_);
-  }
-  ScopedKeys(const ScopedKeys&) = delete;
-  ScopedKeys& operator=(const ScopedKeys&) = delete;
-
- private:
-  int saved_ = -1;
-  int writer_ = -1;
-};
 
 const char* const kDelete = "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):";
 const char* const kCreate =

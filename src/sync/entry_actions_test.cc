@@ -6,6 +6,8 @@
 #include "sync/entry_actions.h"
 
 #include <gtest/gtest.h>
+
+#include "support/scoped_keys.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,36 +31,10 @@ using testing::FaultyLocalSide;
 using testing::FaultyServerSide;
 using testing::FtpServer;
 using testing::ScopedDirectory;
+using testing::ScopedKeys;
 using testing::ServerKind;
 using testing::TempTree;
 
-// Standard input reads `keys` while the object lives; the input never ends.
-class ScopedKeys {
- public:
-  explicit ScopedKeys(const std::string& keys) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    ssize_t written = write(fds[1], keys.data(), keys.size());
-    EXPECT_EQ(written, static_cast<ssize_t>(keys.size()));
-    saved_ = dup(STDIN_FILENO);
-    dup2(fds[0], STDIN_FILENO);
-    close(fds[0]);
-    writer_ = fds[1];
-  }
-  ~ScopedKeys() {
-    if (saved_ >= 0) {
-      dup2(saved_, STDIN_FILENO);
-      close(saved_);
-    }
-    if (writer_ >= 0) close(writer_);
-  }
-  ScopedKeys(const ScopedKeys&) = delete;
-  ScopedKeys& operator=(const ScopedKeys&) = delete;
-
- private:
-  int saved_ = -1;
-  int writer_ = -1;
-};
 
 template <typename Action>
 std::string printed(Action action) {

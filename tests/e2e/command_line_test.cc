@@ -9,31 +9,12 @@
 
 #include "support/ftp_server.h"
 #include "support/pty_run.h"
+#include "support/tool_text.h"
 #include "support/temp_tree.h"
 
 namespace tandrel::testing {
 namespace {
 
-const std::string kBanner =
-    "\nTandrel V1.0\n"
-    "Two-way synchronisation of a local directory tree with an FTP server\n";
-
-const std::string kUsage =
-    "\n"
-    "Synchronizes contents of the local and ftp server directories.\n"
-    "\n"
-    "usage: Tandrel\n"
-    "    -h            <ftp host name>\n"
-    "    -u            <user name>\n"
-    "    -p            <user password>\n"
-    "   [-s(erverDir)  <ftp server directory>]\n"
-    "   [-l(localDir)  <local directory>]\n"
-    "   [-y]           do not prompt for create, delete and overwrite.\n"
-    "   [-c]           always recreate deleted directory.\n"
-    "   [-r(ecursive)] look into subdirectories.\n"
-    "   [-f(tpWins)]   ftp server will win in the conflict situations; by default\n"
-    "                  local files have a priority.\n"
-    "\n";
 
 std::string undefined(const std::string& argument) {
   return "\nError: Undefined parameter '" + argument + "'\n";
