@@ -23,9 +23,22 @@ int DirectorySync::run() {
       if (stopRequested()) ok = 0;
     }
   }
+  if (interruptRequested()) {
+    // Every pair the walk reaches records its outcome; an entry new since the
+    // last run that the walk did not reach must not be recorded as if it had
+    // been synchronised, or the next run would take it for an old one.
+    forgetUnreached(local);
+    forgetUnreached(server);
+  }
   server.close();
   local.close();
   return ok;
+}
+
+void DirectorySync::forgetUnreached(SideListing& listing) {
+  for (Entry* entry = listing.head; entry != nullptr; entry = entry->next) {
+    if (entry->state == New && !entry->touched) entry->state = Dropped;
+  }
 }
 
 bool DirectorySync::stopRequested() {

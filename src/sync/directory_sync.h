@@ -34,6 +34,7 @@ class DirectorySync {
   void directoryStep(Entry*& l, Entry*& s);
   // Stops the walks: the run lost its place in the tree, or was interrupted.
   bool stopRequested();
+  static void forgetUnreached(SideListing& listing);
 };
 
 }  // namespace tandrel

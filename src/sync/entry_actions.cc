@@ -6,6 +6,7 @@
 
 #include "app/run_state.h"
 #include "console/error_text.h"
+#include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
 #include "storage/sides.h"
@@ -123,9 +124,13 @@ int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int 
       refreshAfterTransfer(*target, side.isLocal);
       refreshAfterTransfer(*source, !side.isLocal);
     } else {
-      reportError(side.isLocal ? "Error: Can't update local file '%s'"
-                               : "Error: Can't update server file '%s'",
-                  target->name.c_str());
+      // A transfer cut short by Ctrl+C is not a failure to report: the run
+      // says it was interrupted, and the file comes back next run.
+      if (!interruptRequested()) {
+        reportError(side.isLocal ? "Error: Can't update local file '%s'"
+                                 : "Error: Can't update server file '%s'",
+                    target->name.c_str());
+      }
       result = 0;
     }
   }
