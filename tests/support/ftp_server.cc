@@ -37,7 +37,8 @@ constexpr const char* kVsftpd = "/usr/sbin/vsftpd";
 constexpr const char* kSystemUser = "tandrelftp";
 constexpr const char* kPassword = "Tandrel-Test-1";
 constexpr const char* kOpenssl = "/usr/bin/openssl";
-// pure-ftpd conflicts with vsftpd as a Debian package: it lives unpacked here.
+// pure-ftpd conflicts with vsftpd as a Debian package: it lives unpacked here,
+// or where TANDREL_PURE_FTPD_DIR says (the same variable as in scripts/lib.sh).
 constexpr const char* kPureFtpdFolder = "/var/cache/tandrel-test/pure-ftpd";
 constexpr const char* kPureFtpdLock = "/tmp/tandrel-pure-ftpd.lock";
 
@@ -191,7 +192,12 @@ bool acceptsConnections(int port, bool expectGreeting) {
   return ok;
 }
 
-std::string pureFtpdBinary() { return std::string(kPureFtpdFolder) + "/usr/sbin/pure-ftpd"; }
+std::string pureFtpdFolder() {
+  const char* chosen = std::getenv("TANDREL_PURE_FTPD_DIR");
+  return chosen && *chosen ? chosen : kPureFtpdFolder;
+}
+
+std::string pureFtpdBinary() { return pureFtpdFolder() + "/usr/sbin/pure-ftpd"; }
 
 }  // namespace
 
@@ -228,8 +234,8 @@ bool ensurePureFtpd(std::string& error) {
   if (!ok) {
     char pattern[] = "/tmp/tandrel-pure-ftpd-XXXXXX";
     if (geteuid() != 0) {
-      error = "pure-ftpd is not unpacked in " + std::string(kPureFtpdFolder) +
-              " and fetching it needs root (scripts/test does it)";
+      error = "pure-ftpd is not unpacked in " + pureFtpdFolder() +
+              " and fetching it needs root (see tandrel_unpack_pure_ftpd in scripts/lib.sh)";
     } else if (mkdtemp(pattern) == nullptr) {
       error = std::string("mkdtemp: ") + std::strerror(errno);
     } else {
@@ -252,13 +258,14 @@ bool ensurePureFtpd(std::string& error) {
         error = "apt-get download pure-ftpd failed: " + messages;
       } else {
         // Unpacked beside and then moved, so that a half-unpacked folder is never taken.
-        std::string staging = std::string(kPureFtpdFolder) + ".new";
+        const std::string folder = pureFtpdFolder();
+        const std::string staging = folder + ".new";
         fs::remove_all(staging, ignored);
         fs::create_directories(staging, ignored);
         ok = runCommand({"/usr/bin/dpkg", "-x", package, staging}, "", nullptr, "", &messages);
         if (ok) {
-          fs::remove_all(kPureFtpdFolder, ignored);
-          fs::rename(staging, kPureFtpdFolder, ignored);
+          fs::remove_all(folder, ignored);
+          fs::rename(staging, folder, ignored);
           ok = access(pureFtpdBinary().c_str(), X_OK) == 0;
         }
         if (!ok) error = "dpkg -x of " + package + " failed: " + messages;
@@ -446,7 +453,7 @@ bool FtpServer::makePureFtpdUsers() {
     return false;
   }
   chmod(users.c_str(), 0600);
-  if (!runCommand({std::string(kPureFtpdFolder) + "/usr/bin/pure-pw", "mkdb",
+  if (!runCommand({pureFtpdFolder() + "/usr/bin/pure-pw", "mkdb",
                    baseDir_ + "/pureftpd.pdb", "-f", users},
                   "", nullptr, "", &errors)) {
     startError_ = "pure-pw mkdb failed: " + errors;
@@ -568,6 +575,7 @@ bool FtpServer::startOnce() {
         argv.push_back("--tls");
         argv.push_back(certificateFile_);
         argv.push_back(keyFile_);
+        if (options_.dropEarlyDataHandshakes) argv.push_back("--drop-early-data-handshakes");
       }
       break;
     case ServerKind::vsftpd:

@@ -47,6 +47,12 @@ struct ServerOptions {
   // so that a transfer of a few MiB lasts seconds; 0 for no limit. pure-ftpd
   // counts in KiB/s.
   long bytesPerSecond = 0;
+  // pyftpdlib with TLS only: keep pyftpdlib 1.5.7's own way of dropping a data
+  // connection whose TLS handshake begins before the transfer command, which
+  // is when libcurl begins it, so that every data connection fails (a real
+  // server's fault to test against). By default the test server lets the
+  // handshake in.
+  bool dropEarlyDataHandshakes = false;
 };
 
 class FtpServer {

@@ -1,0 +1,197 @@
+// Transfers that take their time: the progress line on a terminal (and none
+// through a pipe), and files past 4 GiB.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cctype>
+#include <string>
+
+#include "e2e/robust_fixture.h"
+#include "e2e/robust_live_run.h"
+
+namespace tandrel::testing {
+namespace {
+
+constexpr int64_t kOld = 1700000000;
+
+// ---- Progress ---------------------------------------------------------------------------
+
+// About a second and a half per file: the status shows after a second.
+constexpr long kSlowRate = 512 * 1024;
+constexpr size_t kSlowSize = 768 * 1024;
+const std::string kSlowSizeText = "768.0 KiB";
+
+// The texts a terminal showed between two erasures of the current line.
+std::vector<std::string> statusTexts(const std::string& raw) {
+  static const std::string kErase = "\r\033[K";
+  std::vector<std::string> texts;
+  for (size_t at = raw.find(kErase); at != std::string::npos;) {
+    size_t from = at + kErase.size();
+    size_t next = raw.find(kErase, from);
+    size_t lineEnd = raw.find('\n', from);
+    size_t end = std::min(next, lineEnd);
+    std::string text = raw.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    // What follows the last erasure before a line is that line, not a status.
+    if (next != std::string::npos && next <= lineEnd && !text.empty()) texts.push_back(text);
+    at = next;
+  }
+  return texts;
+}
+
+// "  600.0 KiB of 768.0 KiB, 512.0 KiB/s, 0:00 left": done, total, rate, time left.
+bool isStatusText(const std::string& text) {
+  size_t at = 0;
+  auto literal = [&](const std::string& what) {
+    if (text.compare(at, what.size(), what) != 0) return false;
+    at += what.size();
+    return true;
+  };
+  auto amount = [&] {
+    size_t digits = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    if (at == digits) return false;
+    if (at < text.size() && text[at] == '.') {
+      ++at;
+      if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return false;
+      ++at;
+    }
+    for (const char* unit : {" B", " KiB", " MiB"})
+      if (literal(unit)) return true;
+    return false;
+  };
+  auto number = [&](size_t minimum) {
+    size_t digits = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    return at - digits >= minimum;
+  };
+  return literal("  ") && amount() && literal(" of " + kSlowSizeText + ", ") && amount() && literal("/s, ") &&
+         number(1) && literal(":") && number(2) && literal(" left") && at == text.size();
+}
+
+using Progress = RobustTest;
+
+TEST_P(Progress, OnATerminalALongTransferShowsAStatusThatLeavesNoTrace) {
+  startServer({.bytesPerSecond = kSlowRate});
+  local.write("up", randomBytes(kSlowSize, 1), kOld);
+  remote().write("down", randomBytes(kSlowSize, 2), kOld);
+  RunResult result = run();
+  // On screen, with the erasures done, only the specified lines remain.
+  expectOutput(result, creating("down", "local") + creating("up", "server"));
+  EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+  const std::vector<std::string> texts = statusTexts(result.rawOutput);
+  // Each transfer lasts long enough to show its progress at least once.
+  EXPECT_GE(texts.size(), 2u) << quoted(result.rawOutput);
+  for (const std::string& text : texts) {
+    EXPECT_TRUE(isStatusText(text)) << quoted(text);
+    EXPECT_LT(text.size(), 80u) << "a status line must fit on one terminal line";
+  }
+  // Nothing of it lingers in the lines themselves.
+  EXPECT_EQ(withErasuresApplied(result.rawOutput).find(" left"), std::string::npos);
+  EXPECT_EQ(local.read("down"), remote().read("down"));
+  EXPECT_EQ(local.read("up"), remote().read("up"));
+}
+
+TEST_P(Progress, ThroughAPipeNothingButTheLines) {
+  startServer({.bytesPerSecond = kSlowRate});
+  local.write("up", randomBytes(kSlowSize, 1), kOld);
+  RunResult result = runToolPiped(arguments(), "");
+  EXPECT_EQ(result.output, startLines() + creating("up", "server"))
+      << result.describe();
+  EXPECT_EQ(result.output.find('\r'), std::string::npos);
+  EXPECT_EQ(result.output.find('\033'), std::string::npos);
+  EXPECT_EQ(result.errorOutput, "");
+  EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+}
+
+TEST_P(Progress, AShortTransferShowsNone) {
+  startServer();
+  local.write("small", "small", kOld);
+  RunResult result = run();
+  expectOutput(result, creating("small", "server"));
+  EXPECT_EQ(result.rawOutput.find('\033'), std::string::npos) << quoted(result.rawOutput);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Progress,
+                         ::testing::Values(ServerKind::pyftpdlib, ServerKind::vsftpd), kindName);
+
+// ---- Past 4 GiB -----------------------------------------------------------------------------
+
+constexpr off_t kFourGiB = off_t{4} << 30;
+constexpr off_t kHugeSize = kFourGiB + (off_t{1} << 20);
+
+// A sparse file of kHugeSize bytes with marks at the start, across the 4 GiB
+// boundary, and at the end: a 32-bit size or offset anywhere would move or
+// lose one of them.
+void makeHugeFile(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(ftruncate(fd, kHugeSize), 0);
+  const std::string head = "start of the huge file";
+  const std::string boundary = randomBytes(4096, 3);
+  const std::string tail = randomBytes(4096, 4) + "end of the huge file";
+  ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+  ASSERT_EQ(pwrite(fd, boundary.data(), boundary.size(), kFourGiB - 2048),
+            static_cast<ssize_t>(boundary.size()));
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), kHugeSize - static_cast<off_t>(tail.size())),
+            static_cast<ssize_t>(tail.size()));
+  close(fd);
+}
+
+// The size, and the bytes around the marks.
+std::string hugeFileMarks(const std::string& path) {
+  FileEnds ends = fileEnds(path, 1 << 20);
+  std::string marks = std::to_string(ends.size) + "\n";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return marks + "(can't open)";
+  std::string boundary(8192, '\0');
+  ssize_t got = pread(fd, boundary.data(), boundary.size(), kFourGiB - 4096);
+  close(fd);
+  boundary.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  // A digest keeps a failure message short.
+  auto digest = [](const std::string& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return std::to_string(hash);
+  };
+  return marks + "head " + digest(ends.head) + "\nboundary " + digest(boundary) + "\ntail " +
+         digest(ends.tail) + "\n";
+}
+
+using LargeFile = RobustTest;
+
+TEST_P(LargeFile, OverFourGiBUploadsAndDownloadsIntact) {
+  startServer();
+  makeHugeFile(local.pathOf("huge"));
+  const std::string expected = hugeFileMarks(local.pathOf("huge"));
+  ASSERT_EQ(expected.substr(0, expected.find('\n')), std::to_string(kHugeSize));
+
+  const auto start = std::chrono::steady_clock::now();
+  RunResult up = runPiped(toolBinary(), arguments(), std::nullopt, "", 120);
+  EXPECT_EQ(up.output, startLines() + creating("huge", "server")) << up.describe();
+  EXPECT_TRUE(up.exitedWith(0)) << up.describe();
+  EXPECT_EQ(hugeFileMarks(ftp().root() + "/huge"), expected);
+
+  // Into a second, empty local directory.
+  TempTree other;
+  RunResult down = runPiped(toolBinary(),
+                            {"-h", ftp().hostArgument(), "-u", ftp().user(), "-p",
+                             ftp().password(), "-l", other.path()},
+                            std::nullopt, "", 120);
+  EXPECT_TRUE(down.exitedWith(0)) << down.describe();
+  EXPECT_EQ(hugeFileMarks(other.pathOf("huge")), expected);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  RecordProperty("seconds", static_cast<int>(seconds));
+  // What this machine needed, for the record.
+  std::printf("[ LargeFile ] %s: 2 x %lld bytes in %lld s\n", ftp().name().c_str(),
+              static_cast<long long>(kHugeSize), static_cast<long long>(seconds));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, LargeFile, ::testing::Values(ServerKind::vsftpd), kindName);
+
+}  // namespace
+}  // namespace tandrel::testing
