@@ -7,6 +7,7 @@
 #include "app/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "storage/local_posix.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
 
@@ -21,6 +22,27 @@ std::vector<std::pair<uint64_t, uint64_t>> openLocalDirectories;
 bool isOpenLocalDirectory(const ListRecord& record) {
   return std::find(openLocalDirectories.begin(), openLocalDirectories.end(),
                    std::make_pair(record.device, record.inode)) != openLocalDirectories.end();
+}
+
+// Directories outside the tree that a link has already led to in this run.
+std::vector<std::pair<uint64_t, uint64_t>> linkedLocalDirectories;
+
+// A second way into one local directory (a link into the tree, or two links to
+// one directory) would share its state files: what one way records, the other
+// would take for deletions on the server. Only the first way is followed.
+bool isSecondWayIn(const ListRecord& record) {
+  if (isOpenLocalDirectory(record)) return true;
+  if (!openLocalDirectories.empty()) {
+    const auto& start = openLocalDirectories.front();
+    if (localDirectoryLiesWithin(record.name, start.first, start.second)) return true;
+  }
+  const auto target = std::make_pair(record.device, record.inode);
+  if (std::find(linkedLocalDirectories.begin(), linkedLocalDirectories.end(), target) !=
+      linkedLocalDirectories.end()) {
+    return true;
+  }
+  linkedLocalDirectories.push_back(target);
+  return false;
 }
 
 // Whether a listed record becomes an entry. Says why when it does not and the
@@ -54,7 +76,7 @@ bool admit(const ListRecord& record, bool isLocal) {
       noteProblem();
       return false;
     case RecordKind::directory:
-      if (isLocal && record.isLink && settings.recursive && isOpenLocalDirectory(record)) {
+      if (isLocal && record.isLink && settings.recursive && isSecondWayIn(record)) {
         out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
             name.c_str(), side);
         noteProblem();

@@ -301,3 +301,31 @@ void PosixLocalSide::discardTemporary() {
 }
 
 }  // namespace tandrel
+
+namespace tandrel {
+
+bool localDirectoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) {
+  int current = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool within = false;
+  // Bounded: a file system deeper than this is not worth following further.
+  for (int depth = 0; current >= 0 && depth < 4096; ++depth) {
+    struct stat here;
+    if (fstat(current, &here) != 0) break;
+    if (static_cast<uint64_t>(here.st_dev) == device &&
+        static_cast<uint64_t>(here.st_ino) == inode) {
+      within = true;
+      break;
+    }
+    int parent = openat(current, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat up;
+    bool atRoot = parent < 0 || fstat(parent, &up) != 0 ||
+                  (up.st_dev == here.st_dev && up.st_ino == here.st_ino);
+    close(current);
+    current = parent;
+    if (atRoot) break;
+  }
+  if (current >= 0) close(current);
+  return within;
+}
+
+}  // namespace tandrel

@@ -34,3 +34,12 @@ class PosixLocalSide : public LocalSide {
 };
 
 }  // namespace tandrel
+
+namespace tandrel {
+
+// Whether the local directory `name` (relative to the working directory,
+// symbolic links followed) is the directory with `device` and `inode` or lies
+// somewhere below it, found by walking up through "..".
+bool localDirectoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode);
+
+}  // namespace tandrel

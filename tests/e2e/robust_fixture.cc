@@ -14,42 +14,6 @@ namespace tandrel::testing {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// lineStartingWith() marks the end of the known part of a line with this byte.
-constexpr char kRestOfLine = '\x01';
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(at));
-      break;
-    }
-    lines.push_back(text.substr(at, end + 1 - at));
-    at = end + 1;
-  }
-  return lines;
-}
-
-bool outputMatches(const std::string& expected, const std::string& actual) {
-  std::vector<std::string> want = linesOf(expected), got = linesOf(actual);
-  if (want.size() != got.size()) return false;
-  for (size_t i = 0; i < want.size(); ++i) {
-    size_t marker = want[i].find(kRestOfLine);
-    if (marker == std::string::npos) {
-      if (want[i] != got[i]) return false;
-    } else if (got[i].compare(0, marker, want[i], 0, marker) != 0 || got[i].back() != '\n') {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 void RobustBase::startServer(ServerKind kind, ServerOptions options) {
   server_ = std::make_unique<FtpServer>(kind, options);
   ASSERT_TRUE(server_->started()) << server_->startError();

@@ -20,15 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string normalizeLineEnds(const std::string& raw) {
-  std::string text;
-  text.reserve(raw.size());
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    text += raw[i];
-  }
-  return text;
-}
 
 void readAvailable(int fd, std::string& into) {
   char buffer[4096];

@@ -24,15 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string normalizeLineEnds(const std::string& raw) {
-  std::string text;
-  text.reserve(raw.size());
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    text += raw[i];
-  }
-  return text;
-}
 
 bool terminalIsCanonical(int fd) {
   termios mode;
@@ -372,6 +363,16 @@ RunResult runPiped(const std::string& program, const std::vector<std::string>& a
 RunResult runToolPiped(const std::vector<std::string>& arguments,
                        const std::string& workingDirectory, std::optional<std::string> input) {
   return runPiped(toolBinary(), arguments, std::move(input), workingDirectory);
+}
+
+std::string normalizeLineEnds(const std::string& raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    text += raw[i];
+  }
+  return text;
 }
 
 }  // namespace tandrel::testing

@@ -87,6 +87,9 @@ RunResult runToolPiped(const std::vector<std::string>& arguments,
                        const std::string& workingDirectory,
                        std::optional<std::string> input = std::nullopt);
 
+// What a terminal showed as the program wrote it: "\r\n" turned into "\n".
+std::string normalizeLineEnds(const std::string& raw);
+
 // The path of the built tool.
 std::string toolBinary();
 // The quoted, escaped form of a byte string, for messages.

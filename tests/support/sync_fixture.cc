@@ -45,13 +45,6 @@ bool lineMatches(const std::string& expected, const std::string& actual) {
          actual.back() == '\n';
 }
 
-bool outputMatches(const std::string& expected, const std::string& actual) {
-  std::vector<std::string> want = linesOf(expected), got = linesOf(actual);
-  if (want.size() != got.size()) return false;
-  for (size_t i = 0; i < want.size(); ++i)
-    if (!lineMatches(want[i], got[i])) return false;
-  return true;
-}
 
 uint32_t little32(const std::string& bytes, size_t at) {
   return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
@@ -158,6 +151,14 @@ std::string entering(const std::string& name) {
 }
 
 std::string lineStartingWith(const std::string& prefix) { return prefix + kRestOfLine + "\n"; }
+
+bool outputMatches(const std::string& expected, const std::string& actual) {
+  std::vector<std::string> want = linesOf(expected), got = linesOf(actual);
+  if (want.size() != got.size()) return false;
+  for (size_t i = 0; i < want.size(); ++i)
+    if (!lineMatches(want[i], got[i])) return false;
+  return true;
+}
 
 std::string asked(const Answer& answer) { return answer.question + answer.key + "\n"; }
 

@@ -43,6 +43,9 @@ std::string entering(const std::string& name);
 // An expected line of which only the beginning is known (an error followed by
 // a server's or the system's own text).
 std::string lineStartingWith(const std::string& prefix);
+// Whether `actual` holds exactly the lines of `expected`, where a line made with
+// lineStartingWith only has to begin as given.
+bool outputMatches(const std::string& expected, const std::string& actual);
 
 // A question and the key that answers it.
 struct Answer {
