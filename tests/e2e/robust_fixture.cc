@@ -1,6 +1,7 @@
 #include "e2e/robust_fixture.h"
 
 #include "e2e/robust_live_run.h"
+#include "state/state_database.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -151,27 +152,14 @@ std::string recordedNames(const std::string& directory, const std::string& file)
   std::error_code error;
   if (!fs::exists(path, error)) return "(none)";
   const std::string bytes = Tree(directory).read(file);
-  static const std::string kMagic = "TANDRELDATABASE";
-  if (bytes.compare(0, kMagic.size(), kMagic) != 0) return "(damaged)";
-  auto little32 = [&](size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-  };
-  size_t at = kMagic.size();
+  Entry* list = nullptr;
+  if (!bytes.starts_with("TANDRELDATABASE") || !decodeDatabase(bytes, list)) return "(damaged)";
+  std::unique_ptr<Entry> owner(list);
   std::string names;
-  for (;;) {
-    if (at + 2 > bytes.size()) return "(damaged)";
-    size_t length = static_cast<unsigned char>(bytes[at]) |
-                    static_cast<size_t>(static_cast<unsigned char>(bytes[at + 1])) << 8;
-    at += 2;
-    if (length == 0) break;
-    if (at + length + 12 > bytes.size()) return "(damaged)";
-    names += (names.empty() ? "" : " ") + bytes.substr(at, length);
-    if (little32(at + length + 8) == 1) names += "/";
-    at += length + 12;
+  for (const Entry* entry = list; entry != nullptr; entry = entry->next) {
+    names += (names.empty() ? "" : " ") + entry->name + (entry->isDirectory ? "/" : "");
   }
-  return at == bytes.size() ? names : "(damaged)";
+  return names;
 }
 
 std::string randomBytes(size_t count, unsigned seed) {
