@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/output.h"
 
 namespace tandrel {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/host_address.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 
 namespace tandrel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "app/host_address.h"
 #include "app/options.h"
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"

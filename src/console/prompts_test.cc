@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "support/scoped_keys.h"
 
 namespace tandrel {

@@ -4,10 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
-#include "storage/local_posix.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
 
@@ -34,7 +33,7 @@ bool isSecondWayIn(const ListRecord& record) {
   if (isOpenLocalDirectory(record)) return true;
   if (!openLocalDirectories.empty()) {
     const auto& start = openLocalDirectories.front();
-    if (localDirectoryLiesWithin(record.name, start.first, start.second)) return true;
+    if (localSide().directoryLiesWithin(record.name, start.first, start.second)) return true;
   }
   const auto target = std::make_pair(record.device, record.inode);
   if (std::find(linkedLocalDirectories.begin(), linkedLocalDirectories.end(), target) !=

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
 

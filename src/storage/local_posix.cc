@@ -300,11 +300,9 @@ void PosixLocalSide::discardTemporary() {
   errno = saved;
 }
 
-}  // namespace tandrel
-
-namespace tandrel {
-
-bool localDirectoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) {
+// Found by walking up through "..", so it holds however the way in was linked.
+bool PosixLocalSide::directoryLiesWithin(const std::string& name, uint64_t device,
+                                         uint64_t inode) {
   int current = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool within = false;
   // Bounded: a file system deeper than this is not worth following further.

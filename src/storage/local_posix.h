@@ -26,20 +26,12 @@ class PosixLocalSide : public LocalSide {
   std::unique_ptr<ByteSink> createTemporary() override;
   bool commitTemporary(const std::string& name) override;
   void discardTemporary() override;
+  bool directoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) override;
 
  private:
   // Descriptors of the directories left by each change of directory, innermost
   // last: ".." goes back to exactly the directory that was left.
   std::vector<int> parents_;
 };
-
-}  // namespace tandrel
-
-namespace tandrel {
-
-// Whether the local directory `name` (relative to the working directory,
-// symbolic links followed) is the directory with `device` and `inode` or lies
-// somewhere below it, found by walking up through "..".
-bool localDirectoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode);
 
 }  // namespace tandrel

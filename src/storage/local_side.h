@@ -53,6 +53,10 @@ class LocalSide {
   virtual bool commitTemporary(const std::string& name) = 0;
   // Removes the temporary file, if any. Leaves the failure record alone.
   virtual void discardTemporary() = 0;
+
+  // Whether the directory `name` (symbolic links followed) is the directory
+  // with `device` and `inode` or lies somewhere below it. Sets no failure record.
+  virtual bool directoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) = 0;
 };
 
 }  // namespace tandrel

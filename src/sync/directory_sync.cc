@@ -1,6 +1,6 @@
 #include "sync/directory_sync.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "sync/entry_actions.h"

@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"

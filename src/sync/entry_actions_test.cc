@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "storage/failure.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"

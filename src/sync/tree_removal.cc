@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "console/error_text.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "storage/failure.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"

@@ -58,6 +58,9 @@ class FaultyLocalSide : public LocalSide {
   std::unique_ptr<ByteSink> createTemporary() override;
   bool commitTemporary(const std::string& name) override;
   void discardTemporary() override;
+  bool directoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) override {
+    return real_.directoryLiesWithin(name, device, inode);
+  }
 
  private:
   LocalSide& real_;

@@ -1,4 +1,4 @@
-#include "app/run_state.h"
+#include "state/run_state.h"
 
 namespace tandrel {
 
