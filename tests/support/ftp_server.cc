@@ -577,6 +577,11 @@ bool FtpServer::startOnce() {
         argv.push_back(keyFile_);
         if (options_.dropEarlyDataHandshakes) argv.push_back("--drop-early-data-handshakes");
       }
+      if (!options_.faultsFile.empty()) {
+        argv.push_back("--faults");
+        argv.push_back(options_.faultsFile);
+      }
+      if (options_.threaded) argv.push_back("--threaded");
       break;
     case ServerKind::vsftpd:
       argv = vsftpdCommand();

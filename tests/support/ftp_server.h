@@ -53,6 +53,13 @@ struct ServerOptions {
   // server's fault to test against). By default the test server lets the
   // handshake in.
   bool dropEarlyDataHandshakes = false;
+  // pyftpdlib only: a JSON file of faults to inject, read again whenever it
+  // changes (its format is in pyftpd_server.py), so a test can arm a fault
+  // between runs; empty for none. The file need not exist yet.
+  std::string faultsFile;
+  // pyftpdlib only: a thread per connection, so that one client's slow reply
+  // does not hold up another client.
+  bool threaded = false;
 };
 
 class FtpServer {

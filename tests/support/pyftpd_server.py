@@ -4,28 +4,161 @@ Run with Debian's /usr/bin/python3 (the one that has python3-pyftpdlib):
   pyftpd_server.py PORT ROOT USER PASSWORD IDLE_TIMEOUT PASSTHROUGH
                    [--rate BYTES_PER_SECOND]
                    [--tls CERTFILE KEYFILE [--drop-early-data-handshakes]]
+                   [--faults FILE] [--threaded]
 IDLE_TIMEOUT 0 keeps pyftpdlib's default; PASSTHROUGH 1 keeps 8-bit name bytes.
 --rate limits each data connection in both directions. --tls requires explicit
 TLS (AUTH TLS, then PROT P) on the control and the data connections; it needs
 python3-openssl. --drop-early-data-handshakes keeps pyftpdlib's own handling
 of data connections, which drops those that libcurl opens.
+--threaded serves each connection in a thread of its own (two clients at once,
+one of them waiting on a slow reply). --faults names a JSON file of faults,
+read again whenever it changes, so a test can arm faults between runs:
+  {"rules": [RULE, ...],       # checked in order before every command
+   "list_lines": ["raw", ...],  # appended to every LIST (bytes as latin-1)
+   "no_mlsx": true,             # no MLSD/MLST: FEAT stops offering them
+   "mlsx_facts": ["size", ...]} # MLSD/MLST facts sent (e.g. without modify)
+A RULE: {"cmd": "CWD", "match": REGEX on the argument as sent (optional),
+  "after": N matches let through first (0), "times": N failures (1; -1 every),
+  "action": one of
+    "reply"    answer "reply" (default "550 Injected failure.") instead,
+    "close"    close the control connection without a reply,
+    "delay"    wait "seconds", then carry out the command,
+    "reset"    carry out RETR/STOR/LIST but break the data connection with a
+               426 reply once "bytes" bytes have moved,
+    "truncate" carry out STOR, then keep only "bytes" bytes of the file}.
+The log says "injected ACTION CMD ARG" for every fault that fired.
 """
 
 import asynchat
+import json
 import logging
+import os
+import re
 import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
+
+
+class Faults:
+    """The faults file, read again when it changes; counts matches per rule."""
+
+    def __init__(self, path):
+        self.path, self.stamp, self.config, self.seen = path, None, {}, []
+
+    def current(self):
+        try:
+            st = os.stat(self.path)
+            stamp = (st.st_mtime_ns, st.st_size, st.st_ino)
+        except OSError:
+            stamp = None
+        if stamp != self.stamp:
+            self.stamp = stamp
+            try:
+                with open(self.path, encoding="utf-8") as f:
+                    self.config = json.load(f)
+            except (OSError, ValueError):
+                self.config = {}
+            self.seen = [0] * len(self.config.get("rules", []))
+        return self.config
+
+    def fire(self, cmd, arg):
+        """The rule that fires for this command, or None."""
+        for i, rule in enumerate(self.current().get("rules", [])):
+            if rule.get("cmd", "").upper() != cmd:
+                continue
+            if "match" in rule and not re.search(rule["match"], arg or ""):
+                continue
+            self.seen[i] += 1
+            n = self.seen[i] - rule.get("after", 0)
+            times = rule.get("times", 1)
+            if n >= 1 and (times < 0 or n <= times):
+                return rule
+        return None
+
+
+def with_faults(handler, dtp, faults):
+    """Subclasses of the handlers that act on the faults file."""
+
+    class FaultyDTP(dtp):
+        def _reset(self):
+            self.cmd_channel._reset_after = None
+            self._resp = ("426 Injected: connection reset.", logging.info)
+            self.close()
+
+        def send(self, data):
+            limit = self.cmd_channel._reset_after
+            if limit is not None:
+                room = limit - self.get_transmitted_bytes()
+                if room <= 0:
+                    self._reset()
+                    return 0
+                data = data[:room]
+            return super().send(data)
+
+        def handle_read(self):
+            super().handle_read()
+            limit = self.cmd_channel._reset_after
+            if limit is not None and self.get_transmitted_bytes() >= limit:
+                self._reset()
+
+    class FaultyHandler(handler):
+        _reset_after = None
+        _truncate_to = None
+        use_sendfile = False  # every byte sent goes through FaultyDTP.send
+
+        def on_connect(self):
+            config = faults.current()
+            if config.get("no_mlsx"):
+                self.proto_cmds = {k: v for k, v in self.proto_cmds.items()
+                                   if k not in ("MLSD", "MLST")}
+            if "mlsx_facts" in config:
+                self._current_facts = list(config["mlsx_facts"])
+                self._available_facts = list(config["mlsx_facts"])
+
+        def pre_process_command(self, line, cmd, arg):
+            rule = faults.fire(cmd, arg)
+            if rule is None:
+                return super().pre_process_command(line, cmd, arg)
+            action = rule.get("action", "reply")
+            logging.info("injected %s %s %s", action, cmd, arg)
+            if action == "reply":
+                self.respond(rule.get("reply", "550 Injected failure."))
+            elif action == "close":
+                self.close()
+            else:
+                if action == "delay":
+                    time.sleep(rule.get("seconds", 1))
+                elif action == "reset":
+                    self._reset_after = rule.get("bytes", 0)
+                elif action == "truncate":
+                    self._truncate_to = rule.get("bytes", 0)
+                super().pre_process_command(line, cmd, arg)
+
+        def on_file_received(self, file):
+            if self._truncate_to is not None:
+                os.truncate(file, self._truncate_to)
+                self._truncate_to = None
+            super().on_file_received(file)
+
+    class FaultyFS(handler.abstracted_fs):
+        def format_list(self, basedir, listing, ignore_err=True):
+            yield from super().format_list(basedir, listing, ignore_err)
+            for line in faults.current().get("list_lines", []):
+                yield line.encode("latin-1") + b"\r\n"
+
+    FaultyHandler.abstracted_fs = FaultyFS
+    FaultyHandler.dtp_handler = FaultyDTP
+    return FaultyHandler
 
 
 def main():
     port, root, user, password = (int(sys.argv[1]), sys.argv[2], sys.argv[3],
                                   sys.argv[4])
     idle_timeout, passthrough = int(sys.argv[5]), sys.argv[6] == "1"
-    rate, tls, drop_early = 0, None, False
+    rate, tls, drop_early, faults, threaded = 0, None, False, None, False
     rest = sys.argv[7:]
     while rest:
         if rest[0] == "--rate":
@@ -34,6 +167,10 @@ def main():
             tls, rest = (rest[1], rest[2]), rest[3:]
         elif rest[0] == "--drop-early-data-handshakes":
             drop_early, rest = True, rest[1:]
+        elif rest[0] == "--faults":
+            faults, rest = Faults(rest[1]), rest[2:]
+        elif rest[0] == "--threaded":
+            threaded, rest = True, rest[1:]
         else:
             sys.exit("unknown argument " + rest[0])
 
@@ -105,6 +242,8 @@ def main():
                 asynchat.async_chat.push(self, s.encode("utf8", self.unicode_errors))
 
         handler = PassThrough
+    if faults:
+        handler = with_faults(handler, handler.dtp_handler, faults)
     handler.authorizer = authorizer
     handler.banner = "tandrel test server ready."
     if idle_timeout > 0:
@@ -114,7 +253,8 @@ def main():
         # UTF-8 through to the file system and back into the listings.
         handler.unicode_errors = "surrogateescape"
 
-    server = FTPServer(("127.0.0.1", port), handler)
+    server = (ThreadedFTPServer if threaded else FTPServer)(("127.0.0.1", port),
+                                                          handler)
     server.serve_forever()
 
 
