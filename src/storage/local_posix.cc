@@ -238,6 +238,9 @@ std::unique_ptr<ByteSource> PosixLocalSide::openForReading(const std::string& na
     return nullptr;
   }
   fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  // Read once from start to end: a larger read-ahead keeps a file that is not
+  // in the page cache from making the upload wait on the disk.
+  posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size = status.st_size;
   return std::make_unique<FileSource>(fd.release());
 }
