@@ -210,18 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
         "dr-xr-xr-x   2 root     other      2235 26. Juli, 20:10 datetest-ger dir",
         "-rw-r--r--   1 u g   5 2026-13-07 10:00 no month 13"));
 
-TEST(ListLineKind, TellsLinesWithoutAnEntryFromUnreadableOnes) {
-  ListRecord record;
-  for (const char* line : {"", "total 8", "drwxr-xr-x 5 u g 4096 Dec 07 06:20 .",
-                           "12-07-26  04:30AM       <DIR>          .."}) {
-    EXPECT_EQ(readListLine(line, kNow, record), LineKind::noEntry) << line;
-  }
-  EXPECT_EQ(readMlsdLine("type=cdir;modify=20261207062049; /abs", record), LineKind::noEntry);
-  EXPECT_EQ(readListLine("-?????????  ? ?    ?       ?            ? name", kNow, record),
-            LineKind::unreadable);
-  EXPECT_EQ(readMlsdLine("plain name", record), LineKind::unreadable);
-}
-
 TEST(ListLineYear, IsTheMostRecentDateNoMoreThanADayAhead) {
   ListRecord record;
   ASSERT_TRUE(parseListLine("-rw-r--r-- 1 u g 1 Dec 08 06:00 tomorrow", kNow, record));
