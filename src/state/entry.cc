@@ -8,7 +8,9 @@ Entry::Entry(const ListRecord& record)
     : name(record.name),
       writeTime(record.writeTime),
       isDirectory(record.isDirectory() ? 1 : 0),
-      size(record.size) {}
+      size(record.size),
+      timeShown(record.timeShown),
+      isLink(record.isLink) {}
 
 Entry::~Entry() {
   Entry* rest = next;
@@ -46,7 +48,7 @@ int compareEntries(const Entry* a, const Entry* b) {
 }
 
 void commitEntry(Entry* entry, int ok) {
-  if (entry == nullptr) return;
+  if (entry == nullptr || entry->skipped) return;
   if (ok) {
     entry->touched = 1;
     if (entry->state == Deleted) entry->state = Dropped;

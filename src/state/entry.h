@@ -26,6 +26,15 @@ struct Entry {
   int32_t touched = 0;
   // Not stored in databases: the size the side reported, -1 when unknown.
   int64_t size = -1;
+  // Not stored: what the listing showed of writeTime.
+  TimeShown timeShown = TimeShown::all;
+  // Not stored: the side lists the name as a symbolic link.
+  bool isLink = false;
+  // Not stored: the side has this name but the run cannot handle it (a special
+  // file, a dangling link, an unreadable listing line...). The entry carries
+  // the database's record unchanged (state Unchanged), or is never saved (state
+  // Dropped) when there was none; the walk leaves its pair alone.
+  bool skipped = false;
   // Owned: destroying an entry destroys the rest of its chain.
   Entry* next = nullptr;
 
@@ -49,7 +58,8 @@ struct Entry {
 // an absent entry sorts after every present one (and after another absent one).
 int compareEntries(const Entry* a, const Entry* b);
 
-// Records the outcome of an action on `entry` (nothing when it is absent).
+// Records the outcome of an action on `entry` (nothing when it is absent or
+// skipped: a skipped entry keeps what it was given).
 void commitEntry(Entry* entry, int ok);
 
 }  // namespace tandrel

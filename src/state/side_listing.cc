@@ -1,12 +1,14 @@
 #include "state/side_listing.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
 
@@ -44,48 +46,118 @@ bool isSecondWayIn(const ListRecord& record) {
   return false;
 }
 
+// Control bytes spelled out, so that a name or a line prints whole on one line
+// and cannot move the terminal's cursor.
+std::string shownSafely(std::string_view text) {
+  std::string shown;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\r': shown += "\\r"; break;
+      case '\n': shown += "\\n"; break;
+      case '\0': shown += "\\0"; break;
+      default:
+        if (byte < 0x20 || byte == 0x7f) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          shown += "\\x";
+          shown += kHex[byte >> 4];
+          shown += kHex[byte & 0xf];
+        } else {
+          shown += c;
+        }
+    }
+  }
+  return shown;
+}
+
+enum class Admission {
+  entry,     // becomes an entry
+  ignored,   // not an entry, nothing to say ("." and "..", the tool's own files)
+  skipped,   // the side has it but the run cannot handle it
+  unreadable,  // a listing line that may be any entry of the directory
+};
+
 // Whether a listed record becomes an entry. Says why when it does not and the
 // user should know.
-bool admit(const ListRecord& record, bool isLocal) {
+Admission admit(const ListRecord& record, bool isLocal) {
   const std::string& name = record.name;
-  if (name == "." || name == ".." || isReservedName(name)) return false;
   const char* side = isLocal ? "local" : "server";
+  switch (record.kind) {
+    case RecordKind::unreadable:
+      out("Warning: Can't read the server's listing line '%s'\n", shownSafely(name).c_str());
+      noteProblem();
+      return Admission::unreadable;
+    case RecordKind::leadsOut:
+      out("Warning: Skipping '%s' on %s: the name leads out of the directory\n",
+          shownSafely(name).c_str(), side);
+      noteProblem();
+      return Admission::unreadable;
+    default:
+      break;
+  }
+  if (name == "." || name == ".." || isReservedName(name)) return Admission::ignored;
   if (isUnsafeName(name)) {
     // Printed with its line breaks spelled out, so the terminal shows it whole.
-    std::string shown;
-    for (char c : name) {
-      switch (c) {
-        case '\r': shown += "\\r"; break;
-        case '\n': shown += "\\n"; break;
-        case '\0': shown += "\\0"; break;
-        default: shown += c;
-      }
-    }
-    out("Error: Skipping '%s' on %s: its name holds a line break\n", shown.c_str(), side);
+    out("Error: Skipping '%s' on %s: its name holds a line break\n", shownSafely(name).c_str(),
+        side);
     noteProblem();
-    return false;
+    return Admission::skipped;
   }
   switch (record.kind) {
     case RecordKind::special:
       out("Warning: Skipping '%s' on %s: not a regular file or directory\n", name.c_str(), side);
       noteProblem();
-      return false;
+      return Admission::skipped;
     case RecordKind::danglingLink:
       out("Warning: Skipping '%s' on %s: symbolic link to nothing\n", name.c_str(), side);
       noteProblem();
-      return false;
+      return Admission::skipped;
     case RecordKind::directory:
       if (isLocal && record.isLink && settings.recursive && isSecondWayIn(record)) {
         out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
             name.c_str(), side);
         noteProblem();
-        return false;
+        return Admission::skipped;
       }
-      return true;
-    case RecordKind::file:
-      return true;
+      return Admission::entry;
+    default:
+      break;
   }
-  return true;
+  if (!isLocal && record.timeShown == TimeShown::none) {
+    static bool warned = false;
+    if (!warned) {
+      warned = true;
+      out("Warning: The server gives no write times: changes of its files can't be seen\n");
+      noteProblem();
+    }
+  }
+  return Admission::entry;
+}
+
+// A marker that keeps the name out of this run on this side, for files
+// (isDirectory 0) or directories (1).
+Entry* skippedEntry(const std::string& name, int isDirectory) {
+  Entry* entry = new Entry;
+  entry->name = name;
+  entry->isDirectory = isDirectory;
+  entry->skipped = true;
+  return entry;
+}
+
+// Every name a listing line we could not read may stand for: the whole line,
+// and each part of it that follows a space (the name is at the end of every
+// listing style), and for a name that leads out of the directory, its last part.
+void addPossibleNames(const ListRecord& record, std::vector<std::string>& names) {
+  const std::string& text = record.name;
+  if (record.kind == RecordKind::leadsOut) {
+    names.push_back(text.substr(text.rfind('/') + 1));
+    return;
+  }
+  names.push_back(text);
+  for (size_t space = text.find(' '); space != std::string::npos;
+       space = text.find(' ', space + 1)) {
+    names.push_back(text.substr(space + 1));
+  }
 }
 
 }  // namespace
@@ -134,15 +206,50 @@ bool SideListing::listDirectory() {
   // Sorting once keeps a listing of n entries at n log n; stable, so that equal
   // names keep the order the side gave them, as one-by-one insertion would.
   std::vector<Entry*> entries;
+  std::vector<std::string> skippedNames;
   entries.reserve(records.size());
   for (const ListRecord& record : records) {
-    if (admit(record, isLocal)) entries.push_back(new Entry(record));
+    switch (admit(record, isLocal)) {
+      case Admission::entry: entries.push_back(new Entry(record)); break;
+      case Admission::ignored: break;
+      case Admission::skipped: skippedNames.push_back(record.name); break;
+      case Admission::unreadable:
+        unreadLines_ = true;
+        addPossibleNames(record, skippedNames);
+        break;
+    }
+  }
+  // A skipped name stands for a file and for a directory alike: whatever the
+  // other side or the database holds under that name is left alone too.
+  for (const std::string& name : skippedNames) {
+    if (name.empty() || name == "." || name == ".." || isReservedName(name)) continue;
+    entries.push_back(skippedEntry(name, 0));
+    entries.push_back(skippedEntry(name, 1));
   }
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry* a, const Entry* b) { return compareEntries(a, b) < 0; });
+  // Of one name and kind, a skipped marker wins over everything else listed.
+  std::vector<Entry*> kept;
+  kept.reserve(entries.size());
+  for (size_t i = 0; i < entries.size();) {
+    size_t end = i + 1;
+    while (end < entries.size() && compareEntries(entries[i], entries[end]) == 0) ++end;
+    Entry* marker = nullptr;
+    for (size_t j = i; j < end && !marker; ++j) {
+      if (entries[j]->skipped) marker = entries[j];
+    }
+    for (size_t j = i; j < end; ++j) {
+      if (marker == nullptr || entries[j] == marker) {
+        kept.push_back(entries[j]);
+      } else {
+        delete entries[j];
+      }
+    }
+    i = end;
+  }
   Entry** tail = &head;
   while (*tail != nullptr) tail = &(*tail)->next;
-  for (Entry* entry : entries) {
+  for (Entry* entry : kept) {
     *tail = entry;
     tail = &entry->next;
   }
@@ -156,10 +263,21 @@ void SideListing::merge(Entry* recorded) {
     Entry* current = *p;
     int c = compareEntries(current, d);
     if (c < 0) {
-      current->state = New;
+      // A skipped name without a record stays Dropped: it is never saved.
+      if (!current->skipped) current->state = New;
       p = &current->next;
     } else if (c == 0) {
-      if (!current->isDirectory && current->writeTime > d->writeTime) {
+      if (current->skipped) {
+        // Carried over as recorded, whatever the side shows now.
+        current->writeTime = d->writeTime;
+        current->state = Unchanged;
+      } else if (!current->isDirectory && current->timeShown != TimeShown::all &&
+                 agreesInShownFields(current->writeTime, current->timeShown, d->writeTime)) {
+        // The listing shows less of the time than the record holds (no year,
+        // no time of day, no time at all), and what it shows is as recorded.
+        current->writeTime = d->writeTime;
+        current->state = Unchanged;
+      } else if (!current->isDirectory && current->writeTime > d->writeTime) {
         current->writeTime = d->writeTime;
         current->state = Changed;
       } else {
@@ -169,7 +287,15 @@ void SideListing::merge(Entry* recorded) {
       d = d->next;
     } else {
       Entry* placeholder = Entry::copyOf(*d);
-      placeholder->state = Deleted;
+      if (unreadLines_) {
+        // The listing holds a line we could not read, which may be this entry:
+        // it is not taken as deleted.
+        placeholder->writeTime = d->writeTime;
+        placeholder->state = Unchanged;
+        placeholder->skipped = true;
+      } else {
+        placeholder->state = Deleted;
+      }
       placeholder->next = current;
       *p = placeholder;
       p = &placeholder->next;
@@ -219,6 +345,7 @@ void SideListing::close() {
     }
     entered = 0;
   }
+  unreadLines_ = false;
   if (identified_) {
     openLocalDirectories.pop_back();
     identified_ = false;

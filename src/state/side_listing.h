@@ -52,6 +52,8 @@ class SideListing {
   bool listDirectory();
   void merge(Entry* recorded);
   bool identified_ = false;  // local: this directory is on the stack of open ones
+  // The listing holds a line that may be any entry: no record is taken as deleted.
+  bool unreadLines_ = false;
 };
 
 }  // namespace tandrel

@@ -14,4 +14,10 @@ FileTime fileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0);
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
 int64_t daysFromCivil(int64_t year, unsigned month, unsigned day);
 
+// Whether `recorded` has every field that a listing showed of `listed`
+// (`shown`): month, day, hour and minute of a time without a year; the date of
+// a date without a time; everything of a whole time. A listing that showed no
+// time agrees with any. Fields are read in UTC, as the listing parsers read them.
+bool agreesInShownFields(FileTime listed, TimeShown shown, FileTime recorded);
+
 }  // namespace tandrel

@@ -171,54 +171,116 @@ int64_t inferYear(unsigned month, unsigned day, unsigned hour, unsigned minute, 
   return year;
 }
 
-bool parseUnixLine(std::string_view line, int64_t now, ListRecord& record) {
-  // mode, links, owner, group, size, month, day, time or year: the date is
-  // found by its shape, so a listing without the group or the link count
-  // still parses.
-  std::vector<Token> tokens = splitFields(line, 9);
-  if (tokens.size() < 5 || !looksLikeUnixMode(tokens[0].text)) return false;
-  for (size_t m = 2; m + 2 < tokens.size(); ++m) {
-    unsigned month = 0, day = 0, hour = 0, minute = 0;
-    int64_t size = 0;
-    if (!parseMonth(tokens[m].text, month) || !readNumber(tokens[m - 1].text, size) ||
-        !readNumber(tokens[m + 1].text, day) || day < 1 || day > 31) {
-      continue;
+// "YYYY-MM-DD".
+bool parseIsoDate(std::string_view text, int64_t& year, unsigned& month, unsigned& day) {
+  return text.size() == 10 && text[4] == '-' && text[7] == '-' &&
+         readNumber(text.substr(0, 4), year) && readNumber(text.substr(5, 2), month) &&
+         readNumber(text.substr(8, 2), day);
+}
+
+// "HH:MM" or "HH:MM:SS".
+bool parseLongClock(std::string_view text, unsigned& hour, unsigned& minute, unsigned& second) {
+  second = 0;
+  if (text.size() == 8) {
+    if (text[5] != ':' || !readNumber(text.substr(6), second) || second > 59) return false;
+    text.remove_suffix(3);
+  }
+  return text.size() == 5 && parseClock(text, hour, minute);
+}
+
+// The date and time that begin at token `at`: "Mon DD HH:MM", "Mon DD YYYY" or
+// "YYYY-MM-DD HH:MM[:SS]". `last` becomes the index of the last token used.
+// False when the tokens have no such shape; `valid` false when they have the
+// shape but name no real date.
+bool readUnixDate(const std::vector<Token>& tokens, size_t at, int64_t now, FileTime& time,
+                  TimeShown& shown, size_t& last, bool& valid) {
+  int64_t year = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  valid = true;
+  if (parseIsoDate(tokens[at].text, year, month, day)) {
+    if (at + 1 >= tokens.size() || !parseLongClock(tokens[at + 1].text, hour, minute, second)) {
+      return false;
     }
-    std::string_view when = tokens[m + 2].text;
-    int64_t year = 0;
+    shown = TimeShown::all;
+    last = at + 1;
+  } else {
+    if (at + 2 >= tokens.size() || !parseMonth(tokens[at].text, month) ||
+        !readNumber(tokens[at + 1].text, day) || day < 1 || day > 31) {
+      return false;
+    }
+    std::string_view when = tokens[at + 2].text;
     if (parseClock(when, hour, minute)) {
       year = inferYear(month, day, hour, minute, now);
-    } else if (when.size() != 4 || !readNumber(when, year)) {
+      shown = TimeShown::noYear;
+    } else if (when.size() == 4 && readNumber(when, year)) {
+      shown = TimeShown::dateOnly;
+    } else {
+      return false;
+    }
+    last = at + 2;
+  }
+  valid = isValidDate(year, month, day);
+  time = fileTimeFromUnix(unixSeconds(year, month, day, hour, minute, second));
+  return true;
+}
+
+LineKind parseUnixLine(std::string_view line, int64_t now, ListRecord& record) {
+  // mode, links, owner, group, size, then the date: the date is found by its
+  // shape, so a listing without the group or the link count still parses.
+  std::vector<Token> tokens = splitFields(line, 9);
+  int64_t total = 0;
+  if (tokens.size() == 2 && tokens[0].text == "total" && readNumber(tokens[1].text, total)) {
+    return LineKind::noEntry;
+  }
+  if (tokens.size() < 4 || !looksLikeUnixMode(tokens[0].text)) return LineKind::unreadable;
+  for (size_t at = 2; at + 1 < tokens.size(); ++at) {
+    int64_t size = 0;
+    FileTime time = 0;
+    TimeShown shown = TimeShown::all;
+    size_t last = 0;
+    bool valid = true;
+    if (!readNumber(tokens[at - 1].text, size) ||
+        !readUnixDate(tokens, at, now, time, shown, last, valid)) {
       continue;
     }
-    if (!isValidDate(year, month, day)) return false;
+    if (!valid) return LineKind::unreadable;
     // Exactly one separator before the name: any further spaces belong to it.
-    size_t nameStart = tokens[m + 2].end + 1;
-    if (nameStart >= line.size()) return false;
+    size_t nameStart = tokens[last].end + 1;
+    if (nameStart >= line.size()) return LineKind::unreadable;
     std::string_view name = line.substr(nameStart);
+    std::string_view target;
     const char type = tokens[0].text[0];
     if (type == 'l') {
       size_t arrow = name.find(" -> ");
-      if (arrow != std::string_view::npos) name = name.substr(0, arrow);
+      if (arrow != std::string_view::npos) {
+        target = name.substr(arrow + 4);
+        name = name.substr(0, arrow);
+      }
     }
-    if (name.empty() || name == "." || name == "..") return false;
+    if (name == "." || name == "..") return LineKind::noEntry;
+    if (name.empty()) return LineKind::unreadable;
     record = ListRecord{};
     record.name = std::string(name);
-    // A link's listing does not say what it points to; it is treated as a file.
+    // What a link points to is found out by the caller; until then it is a file.
     record.kind = type == 'd'                  ? RecordKind::directory
                   : type == '-' || type == 'l' ? RecordKind::file
                                                : RecordKind::special;
-    record.size = size;
-    record.writeTime = fileTimeFromUnix(unixSeconds(year, month, day, hour, minute, 0));
-    return true;
+    record.isLink = type == 'l';
+    record.linkTarget = std::string(target);
+    // A link's size is that of its own text, not of what it points to.
+    record.size = record.isLink ? -1 : size;
+    record.writeTime = time;
+    record.timeShown = shown;
+    return LineKind::entry;
   }
-  return false;
+  return LineKind::unreadable;
 }
 
 // ---- DOS / IIS LIST ------------------------------------------------------------
 
-// "MM-DD-YY" or "MM-DD-YYYY"; two-digit years below 70 are 20xx.
+// "MM-DD-YY", "MM-DD-YYYY" or "YYYY-MM-DD"; two-digit years below 70 are 20xx.
 bool parseDosDate(std::string_view text, int64_t& year, unsigned& month, unsigned& day) {
+  if (parseIsoDate(text, year, month, day)) return isValidDate(year, month, day);
   if (text.size() != 8 && text.size() != 10) return false;
   if (text[2] != '-' || text[5] != '-') return false;
   if (!readNumber(text.substr(0, 2), month) || !readNumber(text.substr(3, 2), day) ||
@@ -247,47 +309,51 @@ bool parseDosClock(std::string_view text, unsigned& hour, unsigned& minute) {
   return true;
 }
 
-bool parseDosLine(std::string_view line, ListRecord& record) {
+LineKind parseDosLine(std::string_view line, ListRecord& record) {
   std::vector<Token> tokens = splitFields(line, 3);
-  if (tokens.size() < 3) return false;
+  if (tokens.size() < 3) return LineKind::unreadable;
   int64_t year = 0;
   unsigned month = 0, day = 0, hour = 0, minute = 0;
   if (!parseDosDate(tokens[0].text, year, month, day) ||
       !parseDosClock(tokens[1].text, hour, minute)) {
-    return false;
+    return LineKind::unreadable;
   }
   bool isDirectory = equalsIgnoringCase(tokens[2].text, "<dir>");
   int64_t size = -1;
-  if (!isDirectory && !readNumber(tokens[2].text, size)) return false;
+  if (!isDirectory && !readNumber(tokens[2].text, size)) return LineKind::unreadable;
   // The name is everything after the column's padding; this format cannot
   // carry leading spaces of a name.
   size_t nameStart = tokens[2].end;
   while (nameStart < line.size() && line[nameStart] == ' ') ++nameStart;
   std::string_view name = line.substr(nameStart);
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name == "." || name == "..") return LineKind::noEntry;
+  if (name.empty()) return LineKind::unreadable;
   record = ListRecord{};
   record.name = std::string(name);
   record.kind = isDirectory ? RecordKind::directory : RecordKind::file;
   record.size = size;
   record.writeTime = fileTimeFromUnix(unixSeconds(year, month, day, hour, minute, 0));
-  return true;
+  return LineKind::entry;
 }
 
 }  // namespace
 
-bool parseMlsdLine(std::string_view line, ListRecord& record) {
+LineKind readMlsdLine(std::string_view line, ListRecord& record) {
   line = withoutLineEnd(line);
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return LineKind::noEntry;
   // An MLST reply indents its entry line by one space; fact lists never start
   // with one.
   if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
   // Facts hold no spaces, so the first space ends them and the name follows it.
   size_t space = line.find(' ');
-  if (space == std::string_view::npos || space == 0 || line[space - 1] != ';') return false;
+  if (space == std::string_view::npos || space == 0 || line[space - 1] != ';') {
+    return LineKind::unreadable;
+  }
   std::string_view facts = line.substr(0, space);
   std::string_view name = line.substr(space + 1);
-  if (name.empty()) return false;
+  if (name.empty()) return LineKind::unreadable;
 
-  bool isDirectory = false;
+  bool isDirectory = false, isLink = false, noEntry = false, hasTime = false;
   FileTime time = 0;
   int64_t size = -1;
   while (!facts.empty()) {
@@ -295,32 +361,41 @@ bool parseMlsdLine(std::string_view line, ListRecord& record) {
     std::string_view fact = facts.substr(0, end);
     facts.remove_prefix(end + 1);
     size_t equals = fact.find('=');
-    if (equals == std::string_view::npos || equals == 0) return false;
+    if (equals == std::string_view::npos || equals == 0) return LineKind::unreadable;
     std::string_view key = fact.substr(0, equals);
     std::string_view value = fact.substr(equals + 1);
     if (equalsIgnoringCase(key, "type")) {
-      if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir")) return false;
+      noEntry = equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir");
       isDirectory = equalsIgnoringCase(value, "dir");
+      isLink = equalsIgnoringCase(value.substr(0, 14), "os.unix=symlin") ||
+               equalsIgnoringCase(value.substr(0, 13), "os.unix=slink");
     } else if (equalsIgnoringCase(key, "modify")) {
-      if (!parseMlsdTime(value, time)) return false;
+      if (!parseMlsdTime(value, time)) return LineKind::unreadable;
+      hasTime = true;
     } else if (equalsIgnoringCase(key, "size")) {
-      if (!readNumber(value, size)) return false;
+      if (!readNumber(value, size)) return LineKind::unreadable;
     }
   }
-  if (name == "." || name == "..") return false;
+  if (noEntry || name == "." || name == "..") return LineKind::noEntry;
   record = ListRecord{};
   record.name = std::string(name);
   record.kind = isDirectory ? RecordKind::directory : RecordKind::file;
+  record.isLink = isLink;
   record.writeTime = time;
-  record.size = size;
-  return true;
+  record.timeShown = hasTime ? TimeShown::all : TimeShown::none;
+  record.size = isLink ? -1 : size;
+  return LineKind::entry;
 }
 
-bool parseListLine(std::string_view line, int64_t nowUnixSeconds, ListRecord& record) {
+LineKind readListLine(std::string_view line, int64_t nowUnixSeconds, ListRecord& record) {
   line = withoutLineEnd(line);
-  if (line.empty()) return false;
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return LineKind::noEntry;
   if (isDigit(line.front())) return parseDosLine(line, record);
   return parseUnixLine(line, nowUnixSeconds, record);
+}
+
+bool parseModificationTime(std::string_view text, FileTime& time) {
+  return parseMlsdTime(withoutLineEnd(text), time);
 }
 
 }  // namespace tandrel

@@ -32,7 +32,8 @@ const FileTime kLatestTime = fileTimeFromUnix(253402300800, 999999999);
 
 bool sameRecord(const ListRecord& a, const ListRecord& b) {
   return a.name == b.name && a.kind == b.kind && a.writeTime == b.writeTime && a.size == b.size &&
-         a.isLink == b.isLink && a.device == b.device && a.inode == b.inode;
+         a.timeShown == b.timeShown && a.isLink == b.isLink && a.linkTarget == b.linkTarget &&
+         a.device == b.device && a.inode == b.inode;
 }
 
 // What every accepted record must satisfy, whatever the line was.
@@ -44,7 +45,8 @@ const char* checkRecord(std::string_view line, const ListRecord& record) {
       record.kind != RecordKind::special) {
     return "a server record with a local-only kind";
   }
-  if (record.isLink || record.device != 0 || record.inode != 0) return "local-only fields set";
+  if (record.device != 0 || record.inode != 0) return "local-only fields set";
+  if (record.isLink && record.size != -1) return "a link's own size taken for the file's";
   if (record.size < -1) return "negative size";
   if (record.writeTime > kLatestTime) return "time after the year 9999";
   // The safety check the listing applies next must not trip over the name.

@@ -56,8 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
                  RecordKind::file, 0, utc(2020, 1, 15, 0, 0)},
         Expected{"-rw-r--r--    1 102      0               0 Mar 01  2035 future.txt", "future.txt",
                  RecordKind::file, 0, utc(2035, 3, 1, 0, 0)},
+        // A link's listed size is that of its text: unknown for the file.
         Expected{"lrwxrwxrwx    1 102      0              10 Dec 07 06:20 link -> recent.txt",
-                 "link", RecordKind::file, 10, utc(2026, 12, 7, 6, 20)},
+                 "link", RecordKind::file, -1, utc(2026, 12, 7, 6, 20)},
         Expected{"-rw-r--r--    1 102      0               2 Dec 07 06:20 we#ird%?name",
                  "we#ird%?name", RecordKind::file, 2, utc(2026, 12, 7, 6, 20)},
         Expected{"-rw-r--r--    1 102      0               2 Dec 07 06:21 -lead", "-lead",
@@ -73,13 +74,30 @@ INSTANTIATE_TEST_SUITE_P(
         Expected{"-rw-r--r--   1 root     root            2 Dec 07 06:20  lead and trail ",
                  " lead and trail ", RecordKind::file, 2, utc(2026, 12, 7, 6, 20)},
         Expected{"lrwxrwxrwx   1 root     root           10 Dec 07 06:20 link -> recent.txt",
-                 "link", RecordKind::file, 10, utc(2026, 12, 7, 6, 20)},
+                 "link", RecordKind::file, -1, utc(2026, 12, 7, 6, 20)},
         // pyftpdlib shows a time, not a year, for a date in the future: the
         // year is inferred like any other.
         Expected{"-rw-r--r--   1 root     root            0 Mar 01 10:00 future.txt", "future.txt",
                  RecordKind::file, 0, utc(2026, 3, 1, 10, 0)},
         Expected{"-rw-r--r--   1 root     root            0 Jan 15  2020 old.txt", "old.txt",
                  RecordKind::file, 0, utc(2020, 1, 15, 0, 0)}));
+
+// Styles of embedded, NAS and older servers.
+INSTANTIATE_TEST_SUITE_P(
+    OtherServers, ListLine,
+    ::testing::Values(
+        Expected{"-rw-r--r--   1 u g   5 2026-12-07 10:00 ok.txt", "ok.txt", RecordKind::file, 5,
+                 utc(2026, 12, 7, 10, 0)},
+        Expected{"-rw-r--r--    1 1026     users     7 2026-12-07 10:00:59  iso seconds",
+                 " iso seconds", RecordKind::file, 7, utc(2026, 12, 7, 10, 0, 59)},
+        Expected{"dr-xr-xr-x   2 root                  512 Apr  8  1994 no group dir",
+                 "no group dir", RecordKind::directory, 512, utc(1994, 4, 8, 0, 0)},
+        Expected{"-rw-r--r--   1 group domain user 531 Jan 29 03:26 domain file", "domain file",
+                 RecordKind::file, 531, utc(2026, 1, 29, 3, 26)},
+        Expected{"2002-09-02  18:48       <DIR>          dos iso dir", "dos iso dir",
+                 RecordKind::directory, -1, utc(2002, 9, 2, 18, 48)},
+        Expected{"12-07-2026  04:30PM                    5 dos long year", "dos long year",
+                 RecordKind::file, 5, utc(2026, 12, 7, 16, 30)}));
 
 INSTANTIATE_TEST_SUITE_P(
     Dos, ListLine,
@@ -185,7 +203,12 @@ INSTANTIATE_TEST_SUITE_P(
         "?rw-r--r--    1 102      0               2 Dec 07 06:20 bad mode",
         "12-07-26  04:30AM       <DIR>          .", "13-07-26  04:30AM       <DIR>          x",
         "12-07-26  13:30PM                    5 x", "12-07-26  04:30AM                   5x x",
-        "12-07-26  04:30AM                    5", "12/07/26  04:30AM                    5 x"));
+        "12-07-26  04:30AM                    5", "12/07/26  04:30AM                    5 x",
+        // Entries the server could not stat, month-day dates, localised months.
+        "-?????????  ? ?    ?       ?            ? name", "d?????????  ? ?  ?  ?  ? dir",
+        "-rw-r--r--   1 root     other        531 09-26 13:45 06-unix-date file",
+        "dr-xr-xr-x   2 root     other      2235 26. Juli, 20:10 datetest-ger dir",
+        "-rw-r--r--   1 u g   5 2026-13-07 10:00 no month 13"));
 
 TEST(ListLineYear, IsTheMostRecentDateNoMoreThanADayAhead) {
   ListRecord record;
@@ -208,6 +231,18 @@ TEST(ListLineYear, CrossesNewYearWithinTheDayOfGrace) {
   ListRecord record;
   ASSERT_TRUE(parseListLine("-rw-r--r-- 1 u g 1 Jan 01 08:00 early", newYearsEve, record));
   EXPECT_EQ(record.writeTime, fileTimeFromUnix(utc(2027, 1, 1, 8, 0)));
+}
+
+TEST(ListLineYear, ShowsOnlyMonthDayAndClockWhichAgreeOnAnyDay) {
+  const std::string line = "-rw-r--r-- 1 u g 1 Dec 08 23:00 x";
+  ListRecord early, late;
+  ASSERT_TRUE(parseListLine(line, kNow, early));
+  ASSERT_TRUE(parseListLine(line, utc(2026, 12, 10, 8, 0), late));
+  EXPECT_EQ(early.writeTime, fileTimeFromUnix(utc(2025, 12, 8, 23, 0)));
+  EXPECT_EQ(late.writeTime, fileTimeFromUnix(utc(2026, 12, 8, 23, 0)));
+  EXPECT_EQ(late.timeShown, TimeShown::noYear);
+  EXPECT_TRUE(agreesInShownFields(late.writeTime, late.timeShown, early.writeTime));
+  EXPECT_FALSE(agreesInShownFields(late.writeTime, late.timeShown, early.writeTime + 600000000));
 }
 
 TEST(ListLineYear, SameLineGivesTheSameTimeThroughoutARun) {

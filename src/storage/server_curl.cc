@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -273,6 +274,8 @@ class CurlConnection {
 
   std::string current = "/";
   bool mlst = false;
+  // Whether a server link, by absolute path, could be entered, found out once.
+  std::map<std::string, bool> linkIsDirectory;
   std::function<void(int64_t, int64_t)> observer;
 
  private:
@@ -673,15 +676,64 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
   const int64_t listedAt = now();
   for (std::string_view line : splitLines(data)) {
     ListRecord record;
-    const bool parsed =
-        connection_->mlst ? parseMlsdLine(line, record) : parseListLine(line, listedAt, record);
-    // A name with a line break is passed on so that the run can say it skips
-    // it; one that could lead out of the directory never is.
-    if (parsed && !record.name.empty() && record.name.find('/') == std::string::npos) {
-      records.push_back(std::move(record));
+    const LineKind kind =
+        connection_->mlst ? readMlsdLine(line, record) : readListLine(line, listedAt, record);
+    if (kind == LineKind::noEntry) continue;
+    // A line we cannot read and a name that could lead out of the directory
+    // are passed on, marked, so that the run can say so and hold back what
+    // they may stand for; a name with a line break, so that it can say it
+    // skips it.
+    if (kind == LineKind::unreadable) {
+      record = ListRecord{};
+      record.kind = RecordKind::unreadable;
+      record.name = std::string(line.substr(0, line.find_last_not_of('\r') + 1));
+    } else if (record.name.find('/') != std::string::npos) {
+      record.kind = RecordKind::leadsOut;
+    }
+    records.push_back(std::move(record));
+  }
+  for (ListRecord& record : records) completeRecord(record);
+  return true;
+}
+
+bool CurlServerSide::isDirectoryLink(const std::string& path) {
+  auto known = connection_->linkIsDirectory.find(path);
+  if (known != connection_->linkIsDirectory.end()) return known->second;
+  // Every request names its target by absolute path, so the return below only
+  // keeps the server where the tracked path says it is.
+  Outcome entered = connection_->command("CWD " + path);
+  if (entered.code != CURLE_OK) return false;  // no answer: try again next time
+  const bool isDirectory = isPositive(entered.lastCode());
+  if (isDirectory) connection_->command("CWD " + connection_->current);
+  connection_->linkIsDirectory.emplace(path, isDirectory);
+  return isDirectory;
+}
+
+void CurlServerSide::completeRecord(ListRecord& record) {
+  if (record.kind != RecordKind::file || isUnsafeName(record.name)) return;
+  const std::string path = childPath(connection_->current, record.name);
+  if (record.isLink) {
+    // A link back to this directory or one above it would lead the walk round
+    // for ever: it stays a file.
+    const std::string target = resolvePath(connection_->current, record.linkTarget);
+    const bool upwards = !record.linkTarget.empty() &&
+                         (target == "/" || connection_->current == target ||
+                          connection_->current.starts_with(target + "/"));
+    if (!upwards && isDirectoryLink(path)) {
+      record.kind = RecordKind::directory;
+      return;
     }
   }
-  return true;
+  if (record.timeShown == TimeShown::none) {
+    // The listing gave no time (an MLSD without "modify"): every time of such
+    // a file comes from MDTM, so times of one source are compared.
+    Outcome outcome = connection_->command("MDTM " + path);
+    const Reply* reply = outcome.lastReply();
+    if (outcome.code == CURLE_OK && reply && reply->code == 213 && reply->text.size() > 4 &&
+        parseModificationTime(reply->text.substr(4), record.writeTime)) {
+      record.timeShown = TimeShown::all;
+    }
+  }
 }
 
 namespace {
@@ -705,6 +757,7 @@ bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
         // The entry line names the path as asked for; the name is ours.
         if (parseMlsdLine(line, record)) {
           record.name = name;
+          completeRecord(record);
           return true;
         }
       }
@@ -754,7 +807,7 @@ bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
   std::vector<ListRecord> records;
   if (!list(records)) return false;
   for (ListRecord& candidate : records) {
-    if (candidate.name == name) {
+    if (candidate.name == name && candidate.kind != RecordKind::unreadable) {
       record = std::move(candidate);
       return true;
     }

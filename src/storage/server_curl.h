@@ -54,6 +54,11 @@ class CurlServerSide : public ServerSide {
   void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) override;
 
  private:
+  // Fills in what a listing line of the current directory left open: whether a
+  // link is a directory, and a time the listing did not give.
+  void completeRecord(ListRecord& record);
+  bool isDirectoryLink(const std::string& path);
+
   std::unique_ptr<CurlConnection> connection_;
 };
 

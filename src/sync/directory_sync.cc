@@ -7,6 +7,27 @@
 
 namespace tandrel {
 
+namespace {
+
+// A pair in which either side holds an entry the run cannot handle is left as
+// it is, on both sides: the skipped entry keeps its record, and the other one
+// is recorded as after a declined action, so the next run sees it again.
+bool leaveSkippedPair(SideListing& local, SideListing& server, Entry*& l, Entry*& s, int kind) {
+  const int c = compareEntries(l, s);
+  if (!((c <= 0 && l->skipped) || (c >= 0 && s->skipped))) return false;
+  if (c <= 0) {
+    commitEntry(l, 0);
+    l = local.next(kind);
+  }
+  if (c >= 0) {
+    commitEntry(s, 0);
+    s = server.next(kind);
+  }
+  return true;
+}
+
+}  // namespace
+
 int DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
   int ok = local.open(name) && server.open(name);
@@ -51,6 +72,7 @@ bool DirectorySync::stopRequested() {
 }
 
 void DirectorySync::fileStep(Entry*& l, Entry*& s) {
+  if (leaveSkippedPair(local, server, l, s, 0)) return;
   int c = compareEntries(l, s);
   if (c < 0) {
     if (l->state == Deleted) {
@@ -118,6 +140,7 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     s = server.next(1);
     return;
   }
+  if (leaveSkippedPair(local, server, l, s, 1)) return;
   int recreate = 0;
   const std::string* sub = nullptr;
   int c = compareEntries(l, s);

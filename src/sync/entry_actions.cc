@@ -77,7 +77,9 @@ void completeServerRefreshes() {
     if (!serverSide().list(records)) continue;
     std::unordered_map<std::string, const ListRecord*> byName;
     byName.reserve(records.size());
-    for (const ListRecord& record : records) byName.emplace(record.name, &record);
+    for (const ListRecord& record : records) {
+      if (record.kind != RecordKind::unreadable) byName.emplace(record.name, &record);
+    }
     std::vector<Entry*> missing;
     for (Entry* entry : waiting) {
       auto found = byName.find(entry->name);
@@ -208,7 +210,10 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
       side.sideName(), side.otherSideName());
   if (result) {
     out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
-    result = side.isLocal ? removeLocalTree(target->name) : removeServerTree(target->name);
+    // A server link to a directory goes as a link; what it points to stays.
+    result = side.isLocal        ? removeLocalTree(target->name)
+             : target->isLink ? serverSide().deleteFile(target->name)
+                              : removeServerTree(target->name);
     setErrorText(!result);
     if (result) {
       target->state = Dropped;

@@ -49,7 +49,8 @@ int removeServerTree(const std::string& name) {
   ok = server.list(records);
   std::vector<std::string> pending;
   for (size_t i = 0; ok && i < records.size(); ++i) {
-    if (records[i].isDirectory()) {
+    // A link is deleted as itself, never followed.
+    if (records[i].isDirectory() && !records[i].isLink) {
       pending.push_back(records[i].name);
     } else {
       ok = server.deleteFile(records[i].name);
