@@ -17,6 +17,17 @@ int removeLocalTree(const std::string& name);
 // directory is listed, subdirectories afterwards, last listed first.
 int removeServerTree(const std::string& name);
 
+// For a directory deleted on the other side: the files in the tree `name` on
+// this side (local with isLocal, else server) that are new or changed since
+// the last run, by each level's own local records (a level without records,
+// and every server level, counts as all new). With act false only looks:
+// prints one warning per such file, named `path`/file, and adds them to
+// `kept`. With act true removes everything else: unchanged files, links, and
+// directories that lead to no kept file; what is kept keeps its state files.
+// Returns 1 on success.
+int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
+                     int& kept);
+
 // Deletes every server database file in the local tree `name`, so that the tree
 // can be created on the server again as if it had never been there. Prints its
 // own messages.
