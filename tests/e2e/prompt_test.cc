@@ -279,7 +279,7 @@ TEST_F(Prompts, YesSwitchAsksNothing) {
   deletedLocally({"f", "g"}, {"d"});
   RunResult result = onTerminal({"-r", "-y"}, {});
   expectTerminalRun(result, deleting("f") + deleting("g") + deletingDirectory("d"));
-  EXPECT_EQ(remote.snapshot({.skipToolFiles = true}), "");
+  EXPECT_EQ(remote.snapshot({.skipToolFiles = true}), "stays:s\n");
 }
 
 TEST_F(Prompts, RecreateSwitchRecreatesWithoutAskingButFileQuestionsRemain) {
