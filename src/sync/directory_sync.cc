@@ -4,12 +4,17 @@
 #include "console/interrupt.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "storage/sides.h"
 #include "sync/entry_actions.h"
+#include "sync/tree_removal.h"
 
 namespace tandrel {
 
 int DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
+  if (ListRecord start; name.empty() && localSide().lookUp(".", start)) {
+    setLocalStart(start.device, start.inode);
+  }
   int ok = local.open(name) && server.open(name);
   if (ok && yesSwitch &&
       (emptiedUnattended(local, server) || emptiedUnattended(server, local))) {

@@ -17,7 +17,12 @@ namespace {
 // Directories the purge is inside, by device and inode, so that a symbolic link
 // back up the tree cannot make it go round for ever.
 std::vector<std::pair<uint64_t, uint64_t>> purgePath;
+// The local start directory: a link back into the tree is not followed by the
+// walk, so the purge must not follow it either and forget another directory's records.
+std::pair<uint64_t, uint64_t> localStart{0, 0};
 }  // namespace
+
+void setLocalStart(uint64_t device, uint64_t inode) { localStart = {device, inode}; }
 
 int removeLocalTree(const std::string& name) {
   LocalSide& local = localSide();
@@ -130,7 +135,7 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
       reserved.push_back(record.name);
     } else if (record.isDirectory() && !record.isLink) {
       ok = keepChangedFiles(isLocal, record.name, path + "/" + record.name, act, kept) != 0;
-    } else if (bool changed; newSinceLastRun(record, recorded, changed)) {
+    } else if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
       ++kept;
       if (!act) {
         out("Warning: Keeping '%s/%s', %s since the last run\n", path.c_str(),
@@ -180,7 +185,9 @@ int purgeServerDatabases(const std::string& name) {
       ok = local.deleteFile(record.name);
     } else if (record.isDirectory()) {
       bool looping = std::find(purgePath.begin(), purgePath.end(),
-                               std::make_pair(record.device, record.inode)) != purgePath.end();
+                               std::make_pair(record.device, record.inode)) != purgePath.end() ||
+                     (record.isLink && localStart.second != 0 &&
+                      local.directoryLiesWithin(record.name, localStart.first, localStart.second));
       if (!looping) ok = purgeServerDatabases(record.name) != 0;
     }
   }

@@ -4,6 +4,7 @@
 // relative, so the run can no longer trust where it is.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tandrel {
@@ -27,6 +28,10 @@ int removeServerTree(const std::string& name);
 // Returns 1 on success.
 int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
                      int& kept);
+
+// Tells the purge which local directory the run started in (by device and
+// inode), so that it does not follow a link back into the tree.
+void setLocalStart(uint64_t device, uint64_t inode);
 
 // Deletes every server database file in the local tree `name`, so that the tree
 // can be created on the server again as if it had never been there. Prints its
