@@ -94,6 +94,7 @@ int parseOptions(int count, char** arguments) {
       case 'y':
         alwaysDeleteUnchangedFile = alwaysDeleteUpdatedFile = alwaysOverwrite = 1;
         alwaysCreateDirectory = alwaysDeleteDirectory = 1;
+        yesSwitch = 1;
         break;
       default:
         out("\nError: Undefined parameter '%s'\n", argument);

@@ -9,6 +9,7 @@ int alwaysOverwrite = 0;
 int alwaysCreateDirectory = 0;
 int alwaysDeleteDirectory = 0;
 int alwaysRecreateDirectory = 0;
+int yesSwitch = 0;
 int lostInTree = 0;
 int abortReported = 0;
 
@@ -16,6 +17,7 @@ void resetRunState() {
   settings = RunSettings{};
   alwaysDeleteUnchangedFile = alwaysDeleteUpdatedFile = alwaysOverwrite = 0;
   alwaysCreateDirectory = alwaysDeleteDirectory = alwaysRecreateDirectory = 0;
+  yesSwitch = 0;
   lostInTree = abortReported = 0;
 }
 

@@ -29,6 +29,11 @@ extern int alwaysOverwrite;
 extern int alwaysCreateDirectory;
 extern int alwaysDeleteDirectory;
 extern int alwaysRecreateDirectory;
+// 1 when -y gave the standing answers: nobody sees what a deletion takes, so
+// the run refuses deletions a person would have had to see (new files inside
+// a deleted directory, a side that suddenly lists as empty). A person's
+// Always sets the standing answer but not this.
+extern int yesSwitch;
 
 // Set when a return to a parent directory failed inside a tree walk; the run
 // then stops and saves nothing more.

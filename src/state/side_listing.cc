@@ -342,6 +342,10 @@ void SideListing::close() {
     if (!lostInTree) {
       bool ok = isLocal ? localSide().changeDirectory("..") : serverSide().changeDirectory("..");
       setErrorText(!ok);
+      // Still inside the directory just left: every later name would point
+      // into it (a deletion meant for the parent's entry would hit the
+      // child's namesake), so the run stops here.
+      if (!ok) lostInTree = 1;
     }
     entered = 0;
   }

@@ -35,7 +35,8 @@ class SideListing {
 
   // Saves the database if an entry was touched, frees the entries and leaves
   // the directory it entered. Safe to call more than once. Once the run has
-  // lost its place in the tree, nothing is saved and no directory is changed.
+  // lost its place in the tree, nothing is saved and no directory is changed;
+  // a failed return to the parent is itself such a loss and sets lostInTree.
   void close();
 
   // "local" or "server".

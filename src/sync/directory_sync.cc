@@ -2,8 +2,11 @@
 
 #include "state/run_state.h"
 #include "console/interrupt.h"
+#include "console/error_text.h"
 #include "console/output.h"
+#include "storage/sides.h"
 #include "sync/entry_actions.h"
+#include "sync/tree_removal.h"
 
 namespace tandrel {
 
@@ -30,8 +33,14 @@ bool leaveSkippedPair(SideListing& local, SideListing& server, Entry*& l, Entry*
 
 int DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
+  if (ListRecord start; name.empty() && localSide().lookUp(".", start)) {
+    setLocalStart(start.device, start.inode);
+  }
   int ok = local.open(name) && server.open(name);
-  if (ok) {
+  if (ok && yesSwitch &&
+      (emptiedUnattended(local, server) || emptiedUnattended(server, local))) {
+    // Nothing is walked, so nothing is touched and both records stay as they are.
+  } else if (ok) {
     Entry* l = local.first(0);
     Entry* s = server.first(0);
     while ((l || s) && !interruptRequested()) fileStep(l, s);
@@ -62,11 +71,34 @@ void DirectorySync::forgetUnreached(SideListing& listing) {
   }
 }
 
+// An empty listing where several entries were recorded looks the same as a
+// person deleting them all, but is more often a reset account, a wrong
+// directory or a server that lists a missing directory as empty. Unattended,
+// nothing is deleted on the other side until a person has seen it once.
+bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListing& other) const {
+  int recorded = 0;
+  for (const Entry* entry = empty.head; entry != nullptr; entry = entry->next) {
+    if (entry->state != Deleted) return false;
+    ++recorded;
+  }
+  bool otherHolds = false;
+  for (const Entry* entry = other.head; entry != nullptr; entry = entry->next) {
+    if (entry->state != Deleted) otherHolds = true;
+  }
+  if (recorded < 2 || !otherHolds) return false;
+  out("Warning: Directory '%s' is empty on %s, where %d entries were recorded: nothing is "
+      "deleted on %s in this run; run once without -y to confirm the deletions\n",
+      name.empty() ? "." : name.c_str(), empty.sideName(), recorded, other.sideName());
+  noteProblem();
+  return true;
+}
+
 bool DirectorySync::stopRequested() {
   if (!lostInTree) return false;
   if (!abortReported) {
     abortReported = 1;
     out("\nABORTING: Lost in directory tree :(\n");
+    noteProblem();
   }
   return true;
 }
@@ -143,6 +175,7 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   if (leaveSkippedPair(local, server, l, s, 1)) return;
   int recreate = 0;
   const std::string* sub = nullptr;
+  bool forgotten = serverRecordsForgotten;
   int c = compareEntries(l, s);
   if (c == 0) {
     if (l->state == Deleted && s->state == Deleted) {
@@ -155,6 +188,7 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
       deleteDirectory(local, l, s, recreate);
       if (recreate && purgeForRecreate(local, l, s) && createDirectory(server, s, l, 0)) {
         sub = &l->name;
+        forgotten = true;
       }
     } else {
       sub = &l->name;
@@ -162,8 +196,13 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   } else if (c < 0) {
     if (l->state == Deleted) {
       commitEntry(l, 1);
-    } else if (createDirectory(server, nullptr, l, 1)) {
+    } else if ((forgotten || purgeForRecreate(local, l, nullptr)) &&
+               createDirectory(server, nullptr, l, 1)) {
+      // Server records under a directory the server never had (it was moved,
+      // renamed or copied here with its state files) describe another place:
+      // trusted, they would turn every file in it into a server deletion.
       sub = &l->name;
+      forgotten = true;
     }
   } else {
     if (s->state == Deleted) {
@@ -184,6 +223,7 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   }
   if (sub) {
     DirectorySync child(subdirectory);
+    child.serverRecordsForgotten = forgotten;
     child.run();
   }
 }

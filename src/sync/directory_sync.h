@@ -28,6 +28,9 @@ class DirectorySync {
   const std::string name;
   SideListing local{1};
   SideListing server{0};
+  // Set by the parent when it has just forgotten every server record under
+  // this directory: nothing below needs forgetting again.
+  bool serverRecordsForgotten = false;
 
  private:
   void fileStep(Entry*& l, Entry*& s);
@@ -35,6 +38,7 @@ class DirectorySync {
   // Stops the walks: the run lost its place in the tree, or was interrupted.
   bool stopRequested();
   static void forgetUnreached(SideListing& listing);
+  bool emptiedUnattended(const SideListing& empty, const SideListing& other) const;
 };
 
 }  // namespace tandrel

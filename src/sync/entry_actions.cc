@@ -208,7 +208,24 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
       "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
       target->name.c_str(), alwaysDeleteDirectory, recreate, alwaysRecreateDirectory,
       side.sideName(), side.otherSideName());
-  if (result) {
+  // Under -y nobody saw what the tree holds: files in it that are new or
+  // changed since the last run, on the side that wins file conflicts, stay,
+  // and the directory is then new here and goes to the other side again.
+  int kept = 0;
+  const bool keeping = result && yesSwitch && side.isLocal != settings.ftpWins;
+  // A tree that could not be looked through is not removed either.
+  if (keeping && (!keepChangedFiles(side.isLocal, target->name, target->name, false, kept) ||
+                  (kept > 0 && !keepChangedFiles(side.isLocal, target->name, target->name,
+                                                 true, kept)))) {
+    setErrorText(true);
+    result = 0;
+    reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
+                             : "Error: Can't delete server directory '%s'",
+                target->name.c_str());
+  } else if (keeping && kept > 0) {
+    recreate = 1;
+    return 0;
+  } else if (result) {
     out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
     // A server link to a directory goes as a link; what it points to stays.
     result = side.isLocal        ? removeLocalTree(target->name)

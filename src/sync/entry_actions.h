@@ -28,7 +28,9 @@ int createDirectory(SideListing& side, Entry* existing, Entry* source, int promp
 
 // Deletes this side's directory tree `target`, after asking. When the user chose
 // to recreate it on the other side instead, returns 0 with recreate 1 and
-// records nothing: the recreation does.
+// records nothing: the recreation does. So too when -y answered and the tree
+// held files new or changed since the last run that win against the deletion:
+// only the rest is removed, and the directory goes to the other side again.
 int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& recreate);
 
 // Before a directory deleted on the server is created there again from its local

@@ -6,6 +6,8 @@
 
 #include "state/run_state.h"
 #include "console/error_text.h"
+#include "console/output.h"
+#include "state/state_database.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
 
@@ -15,10 +17,23 @@ namespace {
 // Directories the purge is inside, by device and inode, so that a symbolic link
 // back up the tree cannot make it go round for ever.
 std::vector<std::pair<uint64_t, uint64_t>> purgePath;
+// The local start directory: a link back into the tree is not followed by the
+// walk, so the purge must not follow it either and forget another directory's records.
+std::pair<uint64_t, uint64_t> localStart{0, 0};
 }  // namespace
+
+void setLocalStart(uint64_t device, uint64_t inode) { localStart = {device, inode}; }
 
 int removeLocalTree(const std::string& name) {
   LocalSide& local = localSide();
+  ListRecord self;
+  if (local.lookUp(name, self) && self.isLink) {
+    // A directory reached through a link: the link goes, what it leads to
+    // (outside the tree, or shared with another way in) stays.
+    bool removed = local.deleteFile(name);
+    setErrorText(!removed);
+    return removed ? 1 : 0;
+  }
   bool ok = local.changeDirectory(name);
   setErrorText(!ok);
   if (!ok) return 0;
@@ -71,6 +86,86 @@ int removeServerTree(const std::string& name) {
   return ok ? 1 : 0;
 }
 
+namespace {
+
+// Whether a local file is new or changed against its directory's records.
+bool newSinceLastRun(const ListRecord& record, const Entry* recorded, bool& changed) {
+  for (const Entry* e = recorded; e != nullptr; e = e->next) {
+    if (!e->isDirectory && e->name == record.name) {
+      changed = record.writeTime > e->writeTime;
+      return changed;
+    }
+  }
+  changed = false;
+  return true;
+}
+
+}  // namespace
+
+int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
+                     int& kept) {
+  if (lostInTree) return 0;
+  LocalSide& local = localSide();
+  ServerSide& server = serverSide();
+  if (isLocal) {
+    // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
+    ListRecord self;
+    if (local.lookUp(name, self) && self.isLink) {
+      bool ok = !act || local.deleteFile(name);
+      setErrorText(!ok);
+      return ok ? 1 : 0;
+    }
+  }
+  bool ok = isLocal ? local.changeDirectory(name) : server.changeDirectory(name);
+  setErrorText(!ok);
+  if (!ok) return 0;
+  // The server tree's records lived in the local directory that is gone, so
+  // every server file counts as new.
+  Entry* recorded = nullptr;
+  if (isLocal && !StateDatabase().load(true, recorded)) recorded = nullptr;
+  std::vector<ListRecord> records;
+  ok = isLocal ? local.list(records) : server.list(records);
+  // In name order, so that the warnings read the same on every run.
+  std::sort(records.begin(), records.end(),
+            [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
+  const int keptBefore = kept;
+  std::vector<std::string> reserved;
+  for (size_t i = 0; ok && i < records.size(); ++i) {
+    const ListRecord& record = records[i];
+    if (isReservedName(record.name)) {
+      reserved.push_back(record.name);
+    } else if (record.isDirectory() && !record.isLink) {
+      ok = keepChangedFiles(isLocal, record.name, path + "/" + record.name, act, kept) != 0;
+    } else if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
+      ++kept;
+      if (!act) {
+        out("Warning: Keeping '%s/%s', %s since the last run\n", path.c_str(),
+            record.name.c_str(), changed ? "changed" : "new");
+        noteProblem();
+      }
+    } else if (act) {
+      ok = isLocal ? local.deleteFile(record.name) : server.deleteFile(record.name);
+    }
+  }
+  delete recorded;
+  const bool empties = kept == keptBefore;
+  // A directory that keeps something keeps its state files too; the run
+  // brings them up to date when it synchronises the directory.
+  for (size_t i = 0; ok && act && empties && i < reserved.size(); ++i) {
+    ok = isLocal ? local.deleteFile(reserved[i]) : server.deleteFile(reserved[i]);
+  }
+  setErrorText(!ok);
+  if (!lostInTree && !(isLocal ? local.changeDirectory("..") : server.changeDirectory(".."))) {
+    lostInTree = 1;
+  }
+  if (!ok) return 0;
+  if (act && empties) {
+    ok = isLocal ? local.removeDirectory(name) : server.removeDirectory(name);
+    setErrorText(!ok);
+  }
+  return ok ? 1 : 0;
+}
+
 int purgeServerDatabases(const std::string& name) {
   LocalSide& local = localSide();
   bool ok = local.changeDirectory(name);
@@ -91,7 +186,9 @@ int purgeServerDatabases(const std::string& name) {
       ok = local.deleteFile(record.name);
     } else if (record.isDirectory()) {
       bool looping = std::find(purgePath.begin(), purgePath.end(),
-                               std::make_pair(record.device, record.inode)) != purgePath.end();
+                               std::make_pair(record.device, record.inode)) != purgePath.end() ||
+                     (record.isLink && localStart.second != 0 &&
+                      local.directoryLiesWithin(record.name, localStart.first, localStart.second));
       if (!looping) ok = purgeServerDatabases(record.name) != 0;
     }
   }

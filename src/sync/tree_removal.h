@@ -4,6 +4,7 @@
 // relative, so the run can no longer trust where it is.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tandrel {
@@ -16,6 +17,21 @@ int removeLocalTree(const std::string& name);
 // Removes the server directory `name` and everything in it: files while the
 // directory is listed, subdirectories afterwards, last listed first.
 int removeServerTree(const std::string& name);
+
+// For a directory deleted on the other side: the files in the tree `name` on
+// this side (local with isLocal, else server) that are new or changed since
+// the last run, by each level's own local records (a level without records,
+// and every server level, counts as all new). With act false only looks:
+// prints one warning per such file, named `path`/file, and adds them to
+// `kept`. With act true removes everything else: unchanged files, links, and
+// directories that lead to no kept file; what is kept keeps its state files.
+// Returns 1 on success.
+int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
+                     int& kept);
+
+// Tells the purge which local directory the run started in (by device and
+// inode), so that it does not follow a link back into the tree.
+void setLocalStart(uint64_t device, uint64_t inode);
 
 // Deletes every server database file in the local tree `name`, so that the tree
 // can be created on the server again as if it had never been there. Prints its

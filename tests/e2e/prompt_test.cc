@@ -275,10 +275,11 @@ TEST_F(Prompts, AlwaysForOneKindStillAsksTheOtherKinds) {
 // ---- Switches ---------------------------------------------------------------
 
 TEST_F(Prompts, YesSwitchAsksNothing) {
+  local.write("stays", "s");  // a side that lists as empty stops -y from deleting
   deletedLocally({"f", "g"}, {"d"});
   RunResult result = onTerminal({"-r", "-y"}, {});
   expectTerminalRun(result, deleting("f") + deleting("g") + deletingDirectory("d"));
-  EXPECT_EQ(remote.snapshot({.skipToolFiles = true}), "");
+  EXPECT_EQ(remote.snapshot({.skipToolFiles = true}), "stays:s\n");
 }
 
 TEST_F(Prompts, RecreateSwitchRecreatesWithoutAskingButFileQuestionsRemain) {

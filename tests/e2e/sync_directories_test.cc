@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "support/sync_fixture.h"
 
 namespace tandrel::testing {
@@ -419,6 +423,98 @@ TEST_P(SyncDirectories, DirectoriesFollowFilesAndSortByBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SyncDirectories, ::testing::ValuesIn(allServerKinds()),
+                         serverParameterName);
+
+// ---- Deletions nobody saw, moved state files, a lost way back (pyftpdlib) -----
+
+using SyncWalk = SyncTest;
+
+TEST_P(SyncWalk, UnattendedDeletionsKeepWhatNobodySaw) {
+  const std::string base = "sub/\nsub/a:old\nsub/b:old\nt1:old\nt2:old\n", two = "t1:old\nt2:old\n";
+  auto keep = [](const char* file, const char* why) {
+    return "Warning: Keeping 'sub/" + std::string(file) + "', " + why + " since the last run\n";
+  };
+  Answer sub{deleteDirectoryQuestion("sub", "local"), "y"}, t1{deleteQuestion("t1", "local"), "y"},
+      t2{deleteQuestion("t2", "local"), "y"};
+  // change 0: the server deletes sub while a is edited and n made locally; 1: the other way
+  // round; 2: the server is emptied.
+  // clang-format off
+  struct Row { int change; std::vector<std::string> options; std::vector<Answer> answers;
+               std::string actions, after; };
+  const Row rows[] = {
+      {0, {"-y"}, {}, keep("a", "changed") + keep("n", "new") + entering("sub") +
+           creating("a", "server") + creating("n", "server"), "sub/\nsub/a:edit\nsub/n:new\n" + two},
+      {0, {"-y", "-f"}, {}, deletingDirectory("sub", "local"), two},
+      {0, {}, {sub}, asked(sub) + deletingDirectory("sub", "local"), two},
+      {1, {"-y", "-f"}, {}, keep("a", "new") + keep("b", "new") + keep("n", "new") + entering("sub") +
+           creating("a", "local") + creating("b", "local") + creating("n", "local"),
+           "sub/\nsub/a:old\nsub/b:old\nsub/n:new\n" + two},
+      {1, {"-y"}, {}, deletingDirectory("sub", "server"), two},
+      {2, {"-y"}, {}, "Warning: Directory '.' is empty on server, where 3 entries were recorded: "
+           "nothing is deleted on local in this run; run once without -y to confirm the deletions\n", base},
+      {2, {}, {t1, t2, sub}, asked(t1) + deleting("t1", "local") + asked(t2) + deleting("t2", "local") +
+           asked(sub) + deletingDirectory("sub", "local"), ""},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.actions);
+    for (const std::string& root : {local.path(), server.path()})
+      for (const auto& entry : std::filesystem::directory_iterator(root))
+        std::filesystem::remove_all(entry);
+    for (const char* name : {"sub/a", "sub/b", "t1", "t2"}) local.write(name, "old", old());
+    recordBothSides();
+    (row.change == 1 ? static_cast<Tree&>(local) : server).remove("sub");
+    if (row.change == 0)
+      local.write("sub/a", "edit", later()), local.write("sub/n", "new", later());
+    if (row.change == 1) server.write("sub/n", "new", later());
+    if (row.change == 2) server.remove("t1"), server.remove("t2");
+    std::vector<std::string> options = row.options;
+    options.push_back("-r");
+    sync(options, row.answers);
+    expectActions(row.actions, row.actions.starts_with("Warning") ? 1 : 0);
+    EXPECT_EQ(localFiles(), row.after);
+    if (row.after != base) expectTreesEqual();
+  }
+}
+
+TEST_P(SyncWalk, MovedStateFilesAndLinkedDirectoriesLoseNothing) {
+  for (const char* name : {"a", "B", "c"}) local.write(name + std::string("/s/q"), "q", old());
+  TempTree elsewhere;
+  elsewhere.write("linked/x", "x", old());
+  ASSERT_EQ(symlink(elsewhere.pathOf("linked").c_str(), local.pathOf("d").c_str()), 0);
+  sync({"-r", "-y"});
+  ASSERT_EQ(std::system(("cd " + local.path() + " && mv a a2 && mv B b && cp -a c c2").c_str()), 0);
+  server.remove("d");
+  sync({"-r", "-y"});
+  auto copied = [](const char* name) {
+    return entering(name) + entering("s") + creating("q", "server");
+  };
+  expectActions(deletingDirectory("B", "server") + deletingDirectory("a", "server") + copied("a2") +
+                copied("b") + entering("c") + entering("s") + copied("c2") +
+                deletingDirectory("d", "local"));
+  EXPECT_EQ(elsewhere.read("linked/x"), "x") << "a link goes, what it leads to stays";
+  expectTreesEqual();
+  std::string quiet;
+  for (const char* name : {"a2", "b", "c", "c2"}) quiet += entering(name) + entering("s");
+  expectQuietRerun({"-r", "-y"}, quiet);
+}
+
+TEST_P(SyncWalk, FailedReturnToTheParentStopsBeforeActingInTheWrongPlace) {
+  local.write("sub/zz/precious", "p", old());
+  local.write("zz/x", "x", old());
+  recordBothSides();
+  local.remove("zz");
+  // The start and its listing go through; the way back from sub fails once.
+  std::ofstream(faultsFile()) << R"({"rules": [{"cmd": "CWD", "after": 2, "match": "^/)" +
+                                     serverDirectory + "$\"}]}";
+  sync({"-r", "-y"});
+  expectActions(entering("sub") + entering("zz") + "\nABORTING: Lost in directory tree :(\n", 1);
+  sync({"-r", "-y"});
+  expectActions(entering("sub") + entering("zz") + deletingDirectory("zz", "server"));
+  EXPECT_EQ(serverFiles(), "sub/\nsub/zz/\nsub/zz/precious:p\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SyncWalk, ::testing::Values(ServerKind::pyftpdlib),
                          serverParameterName);
 
 }  // namespace

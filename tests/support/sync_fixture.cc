@@ -169,7 +169,9 @@ std::string serverParameterName(const ::testing::TestParamInfo<ServerKind>& info
 void SyncTest::SetUp() {
   startTime_ = static_cast<std::int64_t>(std::time(nullptr));
   std::unique_ptr<FtpServer>& shared = servers_[GetParam()];
-  if (!shared || !shared->started()) shared = std::make_unique<FtpServer>(GetParam());
+  ServerOptions options;
+  if (GetParam() == ServerKind::pyftpdlib) options.faultsFile = faultsFile();
+  if (!shared || !shared->started()) shared = std::make_unique<FtpServer>(GetParam(), options);
   ASSERT_TRUE(shared->started()) << shared->startError();
   serverDirectory = "case" + std::to_string(++nextDirectory_);
   // Files the test puts there belong to the server's user, like the root.

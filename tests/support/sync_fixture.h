@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -69,7 +72,10 @@ using DatabaseFiles = std::map<std::string, DatabaseFile>;
 class SyncTest : public ::testing::TestWithParam<ServerKind> {
  protected:
   void SetUp() override;
+  void TearDown() override { std::remove(faultsFile().c_str()); }
   static void TearDownTestSuite();
+  // pyftpdlib's faults file (format in pyftpd_server.py), absent unless a test writes it.
+  static std::string faultsFile() { return "/tmp/tandrel-faults-" + std::to_string(getpid()); }
 
   // Runs the tool on `local` and the test's server directory with `options`
   // added to the log-in and directory options, answering `answers` in order.
