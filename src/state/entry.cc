@@ -8,7 +8,8 @@ Entry::Entry(const ListRecord& record)
     : name(record.name),
       writeTime(record.writeTime),
       isDirectory(record.isDirectory() ? 1 : 0),
-      size(record.size) {}
+      size(record.size),
+      listedTime(record.writeTime) {}
 
 Entry::~Entry() {
   Entry* rest = next;

@@ -26,6 +26,9 @@ struct Entry {
   int32_t touched = 0;
   // Not stored in databases: the size the side reported, -1 when unknown.
   int64_t size = -1;
+  // Not stored in databases: the write time the side's listing showed, which
+  // writeTime no longer holds once a merge put the older recorded time there.
+  FileTime listedTime = 0;
   // Owned: destroying an entry destroys the rest of its chain.
   Entry* next = nullptr;
 
