@@ -1,5 +1,7 @@
 // Transfers that take their time: the progress line on a terminal (and none
-// through a pipe), and files past 4 GiB.
+// through a pipe), and files past 4 GiB. Transfers that are not complete: a
+// source changed on the way, a server that keeps less or will not rename, two
+// runs at once, a file size limit, a name the server changes.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -192,6 +194,121 @@ TEST_P(LargeFile, OverFourGiBUploadsAndDownloadsIntact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, LargeFile, ::testing::Values(ServerKind::vsftpd), kindName);
+
+// ---- Not complete -------------------------------------------------------------------------
+
+struct FaultCase {
+  const char* name;
+  const char* faults;       // the fault file while the runs fail
+  int failingRuns;
+  const char* error;        // how each failing run's error line begins
+  const char* serverAfter;  // the server's "a" after them
+};
+
+class FaultyUpload : public RobustBase, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultyUpload, NeverLeavesAShortCopyAndTheNextRunFinishes) {
+  TempTree scratch;
+  startServer(ServerKind::pyftpdlib, {.faultsFile = scratch.pathOf("faults.json")});
+  local.write("a", "old", kOld);
+  EXPECT_TRUE(run().exitedWith(0));
+  local.write("a", "new copy", kOld + 60);
+  scratch.write("faults.json", GetParam().faults);
+  for (int i = 0; i < GetParam().failingRuns; ++i) {
+    expectOutput(run({"-y"}), updating("a", "server") + lineStartingWith(GetParam().error));
+    EXPECT_EQ(remote().read("a"), GetParam().serverAfter);
+    expectNoLeftovers();
+  }
+  if (GetParam().failingRuns > 0) scratch.write("faults.json", "{}");
+  // Nothing the failures recorded makes the server's copy look newer.
+  expectOutput(run({"-y", "-f"}), updating("a", "server"));
+  EXPECT_EQ(remote().read("a"), "new copy");
+  expectQuietRerun({"-y"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultyUpload,
+    ::testing::Values(
+        FaultCase{"Truncated", R"({"rules": [{"cmd": "STOR", "action": "truncate", "bytes": 3}]})",
+                  1, "Error: Can't update server file 'a' - The server kept 3 of the 8 bytes sent",
+                  "new"},
+        FaultCase{"ResetThenRenameAlwaysRefused",
+                  R"({"rules": [{"cmd": "STOR", "action": "reset", "bytes": 2},
+                                {"cmd": "RNTO", "times": -1}]})",
+                  2, "Error: Can't update server file 'a' - ", "old"},
+        FaultCase{"RenameOntoTheNameRefusedTwice",
+                  R"({"rules": [{"cmd": "RNTO", "match": "/a$", "times": 2}]})", 1,
+                  "Error: Can't update server file 'a' - 550 Injected failure.", "old"},
+        FaultCase{"RenameOntoTheNameRefusedOnce",
+                  R"({"rules": [{"cmd": "RNTO", "match": "/a$", "times": 1}]})", 0, "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+using NotComplete = RobustBase;
+
+TEST_F(NotComplete, SourcesChangedBeforeTheirCopyEndedAreCopiedByTheNextRun) {
+  startServer(ServerKind::pyftpdlib, {.bytesPerSecond = kSlowRate});
+  local.write("a", randomBytes(kSlowSize, 1), kOld);
+  remote().write("b", "server b", kOld);
+  local.write("c", "local c", kOld);
+  LiveRun live(arguments(), "");
+  ASSERT_TRUE(live.waitFor(creating("a", "server"))) << live.output();
+  remote().write("b", "SERVER B", kOld + 60);
+  local.write("c", "LOCAL C", kOld + 60);
+  const std::string changed = "' - The file changed while it was copied\n";
+  expectOutput(live.finish(), creating("a", "server") + creating("b", "local") +
+                                  "Error: Can't update local file 'b" + changed +
+                                  creating("c", "server") + "Error: Can't update server file 'c" +
+                                  changed);
+  EXPECT_FALSE(local.exists("b"));
+  EXPECT_FALSE(remote().exists("c"));
+  expectNoLeftovers();
+  expectOutput(run(), creating("b", "local") + creating("c", "server"));
+  EXPECT_EQ(remote().read("c"), "LOCAL C");
+  expectQuietRerun();
+}
+
+TEST_F(NotComplete, TwoRunsOnOneServerDirectoryUseTemporaryNamesOfTheirOwn) {
+  TempTree scratch, other;
+  scratch.write("faults.json", R"({"rules": [{"cmd": "RNFR", "action": "delay", "times": -1}]})");
+  startServer(ServerKind::pyftpdlib,
+              {.faultsFile = scratch.pathOf("faults.json"), .threaded = true});
+  local.write("a", "from the first run", kOld);
+  other.write("b", "from the second run", kOld);
+  LiveRun first(arguments(), "");
+  ASSERT_TRUE(first.waitFor(creating("a", "server"))) << first.output();
+  std::vector<std::string> second = arguments();
+  second.back() = other.path();
+  EXPECT_TRUE(runToolPiped(second, "").exitedWith(0));
+  EXPECT_TRUE(first.finish().exitedWith(0));
+  EXPECT_EQ(remote().snapshot({.skipToolFiles = true}),
+            "a:from the first run\nb:from the second run\n");
+  expectNoLeftovers();
+}
+
+TEST_F(NotComplete, ADownloadPastTheFileSizeLimitFailsAndTheRunGoesOn) {
+  startServer(ServerKind::pyftpdlib);
+  remote().write("big", randomBytes(256 * 1024, 5), kOld);
+  remote().write("small", "small", kOld);
+  std::vector<std::string> limited = arguments();
+  limited.insert(limited.begin(), {"--fsize=65536", toolBinary()});
+  RunResult result = runPiped("/usr/bin/prlimit", limited, std::nullopt, "", 60);
+  EXPECT_EQ(result.output, startLines() + creating("big", "local") +
+                               "Error: Can't update local file 'big' - File too large\n" +
+                               creating("small", "local"));
+  EXPECT_TRUE(result.exitedWith(1)) << result.describe();
+  EXPECT_FALSE(local.exists("big"));
+  expectNoLeftovers();
+}
+
+TEST_F(NotComplete, AnUploadTheServerStoresUnderAnotherNameFails) {
+  startServer(ServerKind::pureftpd);
+  local.write("trail.txt ", "trailing space", kOld);
+  expectOutput(run(), creating("trail.txt ", "server") +
+                          "Error: Can't update server file 'trail.txt ' - The server stored "
+                          "the file under another name, or not at all\n");
+  EXPECT_EQ(local.snapshot({.skipToolFiles = true}), "trail.txt :trailing space\n");
+  EXPECT_EQ(recordedNames(local.path(), "zztandrel.zzserverdb"), "");
+}
 
 }  // namespace
 }  // namespace tandrel::testing
