@@ -40,6 +40,9 @@ void installInterruptHandlers() {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // A write past the file size limit then fails with EFBIG, and is reported
+  // like any failed write, instead of ending the run.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 bool interruptRequested() { return firstSignal != 0; }

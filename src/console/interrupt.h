@@ -5,6 +5,8 @@
 
 namespace tandrel {
 
+// Also ignores SIGPIPE and SIGXFSZ, so that a closed connection or a write past
+// the file size limit fails like any other call instead of ending the process.
 void installInterruptHandlers();
 // True once SIGINT or SIGTERM has arrived. Safe to poll from any code, e.g. a
 // transfer's progress callback, which aborts the transfer when it turns true.

@@ -10,7 +10,8 @@ Entry::Entry(const ListRecord& record)
       isDirectory(record.isDirectory() ? 1 : 0),
       size(record.size),
       timeShown(record.timeShown),
-      isLink(record.isLink) {}
+      isLink(record.isLink),
+      listedTime(record.writeTime) {}
 
 Entry::~Entry() {
   Entry* rest = next;

@@ -35,6 +35,9 @@ struct Entry {
   // the database's record unchanged (state Unchanged), or is never saved (state
   // Dropped) when there was none; the walk leaves its pair alone.
   bool skipped = false;
+  // Not stored in databases: the write time the side's listing showed, which
+  // writeTime no longer holds once a merge put the older recorded time there.
+  FileTime listedTime = 0;
   // Owned: destroying an entry destroys the rest of its chain.
   Entry* next = nullptr;
 

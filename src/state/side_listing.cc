@@ -11,6 +11,7 @@
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
+#include "storage/transfer.h"
 
 namespace tandrel {
 
@@ -203,6 +204,7 @@ bool SideListing::listDirectory() {
   bool ok = isLocal ? localSide().list(records) : serverSide().list(records);
   setErrorText(!ok);
   if (!ok) return false;
+  removeAbandonedTemporaries(isLocal, records);
   // Sorting once keeps a listing of n entries at n log n; stable, so that equal
   // names keep the order the side gave them, as one-by-one insertion would.
   std::vector<Entry*> entries;

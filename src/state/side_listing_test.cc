@@ -47,10 +47,13 @@ TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
   tree.mkdir("a-dir");
   tree.write(".hidden", "1");
   tree.write("zztandrel.zzserverdb", "not ours to list");
-  tree.write("zztandrel.zztemp", "left by a killed run");
+  tree.write("zztandrel.zztemp", "left by a killed run", 1000);
+  tree.write("zztandrel.zztemp.host.7.8.0009", "another run's, in use");
   SideListing listing(1);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 a-dir/:2");
+  EXPECT_FALSE(tree.exists("zztandrel.zztemp")) << "abandoned for more than a day";
+  EXPECT_TRUE(tree.exists("zztandrel.zztemp.host.7.8.0009"));
 }
 
 TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {

@@ -6,6 +6,7 @@
 
 #include "console/error_text.h"
 #include "storage/local_posix.h"
+#include "storage/reserved_names.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/scoped_directory.h"
@@ -124,7 +125,7 @@ TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
   list->touched = 1;
   database.save(list.get(), false);
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
-  EXPECT_FALSE(tree.exists("zztandrel.zztemp"));
+  EXPECT_FALSE(tree.exists(temporaryName()));
 }
 
 TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {

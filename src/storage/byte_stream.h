@@ -12,9 +12,6 @@ class ByteSource {
   // Reads up to `capacity` bytes into `buffer`. Returns the count, 0 at the end
   // of the data, or -1 on failure (the failure record is set).
   virtual long read(char* buffer, size_t capacity) = 0;
-  // Starts the data over from its first byte, for a second attempt at an
-  // upload. Sources that cannot do that return false.
-  virtual bool rewind() { return false; }
 };
 
 class ByteSink {

@@ -17,8 +17,6 @@ namespace tandrel {
 
 namespace {
 
-const std::string kTemporary(kTemporaryName);
-
 class Descriptor {
  public:
   explicit Descriptor(int fd = -1) : fd_(fd) {}
@@ -91,11 +89,6 @@ bool writeAll(int fd, const char* data, size_t length) {
 class FileSource : public ByteSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
-  bool rewind() override {
-    if (lseek(fd_.get(), 0, SEEK_SET) == 0) return true;
-    recordSystemFailure(errno);
-    return false;
-  }
   long read(char* buffer, size_t capacity) override {
     for (;;) {
       ssize_t got = ::read(fd_.get(), buffer, capacity);
@@ -204,7 +197,7 @@ bool PosixLocalSide::readFile(const std::string& name, std::string& bytes) {
 }
 
 bool PosixLocalSide::replaceFile(const std::string& name, const std::string& bytes) {
-  Descriptor fd(open(kTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  Descriptor fd(open(temporaryName().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) return fail();
   bool written = writeAll(fd.get(), bytes.data(), bytes.size()) && fsync(fd.get()) == 0;
   int error = errno;
@@ -212,9 +205,9 @@ bool PosixLocalSide::replaceFile(const std::string& name, const std::string& byt
     written = false;
     error = errno;
   }
-  if (written && rename(kTemporary.c_str(), name.c_str()) == 0) return true;
+  if (written && rename(temporaryName().c_str(), name.c_str()) == 0) return true;
   if (written) error = errno;
-  unlink(kTemporary.c_str());
+  unlink(temporaryName().c_str());
   recordSystemFailure(error);
   return false;
 }
@@ -246,7 +239,8 @@ std::unique_ptr<ByteSource> PosixLocalSide::openForReading(const std::string& na
 }
 
 std::unique_ptr<ByteSink> PosixLocalSide::createTemporary() {
-  int fd = open(kTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  int fd = open(temporaryName().c_str(),
+                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) {
     fail();
     return nullptr;
@@ -279,27 +273,27 @@ bool copyThroughLink(const std::string& temporary, const std::string& name) {
 bool PosixLocalSide::commitTemporary(const std::string& name) {
   struct stat link;
   if (lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    bool copied = copyThroughLink(kTemporary, name);
+    bool copied = copyThroughLink(temporaryName(), name);
     int error = errno;
-    unlink(kTemporary.c_str());
+    unlink(temporaryName().c_str());
     if (copied) return true;
     recordSystemFailure(error);
     return false;
   }
   struct stat replaced;
   if (stat(name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
-    chmod(kTemporary.c_str(), replaced.st_mode & 07777);
+    chmod(temporaryName().c_str(), replaced.st_mode & 07777);
   }
-  if (rename(kTemporary.c_str(), name.c_str()) == 0) return true;
+  if (rename(temporaryName().c_str(), name.c_str()) == 0) return true;
   int error = errno;
-  unlink(kTemporary.c_str());
+  unlink(temporaryName().c_str());
   recordSystemFailure(error);
   return false;
 }
 
 void PosixLocalSide::discardTemporary() {
   int saved = errno;
-  unlink(kTemporary.c_str());
+  unlink(temporaryName().c_str());
   errno = saved;
 }
 

@@ -2,21 +2,33 @@
 // listing reports them as entries, on either side.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "storage/list_record.h"
 
 namespace tandrel {
 
 inline constexpr std::string_view kLocalDatabaseName = "zztandrel.zzlocaldb";
 inline constexpr std::string_view kServerDatabaseName = "zztandrel.zzserverdb";
-// The one temporary name per directory: a transfer, or a database save, writes
-// here first and is renamed over its target only when complete. A copy left by
-// a killed run is simply replaced by the next one.
-inline constexpr std::string_view kTemporaryName = "zztandrel.zztemp";
+// Every temporary name begins so. A transfer, or a database save, writes to a
+// temporary name first and renames it over its target only when complete.
+inline constexpr std::string_view kTemporaryPrefix = "zztandrel.zztemp";
 
-// True for the two database names and the temporary name.
+// This run's own temporary name: the prefix, then the host name, the process id,
+// the start time and a random number, so that two runs on one directory (two
+// machines, or two processes) never write each other's temporary file.
+const std::string& temporaryName();
+
+// True for the two database names and every name with the temporary prefix.
 inline bool isReservedName(std::string_view name) {
-  return name == kLocalDatabaseName || name == kServerDatabaseName || name == kTemporaryName;
+  return name == kLocalDatabaseName || name == kServerDatabaseName ||
+         name.starts_with(kTemporaryPrefix);
 }
+
+// A temporary file of another run, left long enough ago (a day) that no run can
+// still be writing it. `now` is the current time in the same representation.
+bool isAbandonedTemporary(const ListRecord& record, FileTime now);
 
 // A name that must never reach the wire or a path: empty, or holding CR, LF, NUL or '/'.
 bool isUnsafeName(std::string_view name);

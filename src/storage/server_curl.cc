@@ -198,17 +198,6 @@ bool isServerAnswer(CURLcode code) {
   }
 }
 
-// The bytes of a source are read once; a second upload of the same bytes
-// (after a refused rename) needs a source that can start over.
-template <typename Source>
-bool rewindSource(Source& source) {
-  if constexpr (requires { source.rewind(); }) {
-    return source.rewind();
-  } else {
-    return false;
-  }
-}
-
 // What one perform asks for.
 struct Request {
   std::string url;
@@ -840,17 +829,38 @@ bool CurlServerSide::removeDirectory(const std::string& name) {
   return simpleCommand(*connection_, "RMD", name);
 }
 
-bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received) {
+bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,
+                              ListRecord& after) {
   received = 0;
+  after = ListRecord{};
   if (!checkName(name) || !checkConnected(*connection_)) return false;
+  const std::string path = childPath(connection_->current, name);
   Request request;
-  request.url = connection_->fileUrl(childPath(connection_->current, name));
+  request.url = connection_->fileUrl(path);
   request.sink = &sink;
+  // Where a look-up costs one short command, the file is described again in
+  // the same perform, once its data has arrived.
+  if (connection_->mlst) request.postQuote = {"*MLST " + path};
   Outcome outcome = connection_->run(request);
   received = outcome.moved;
-  if (outcome.code == CURLE_OK) return true;
-  connection_->recordOutcome(outcome);
-  return false;
+  if (outcome.code != CURLE_OK) {
+    connection_->recordOutcome(outcome);
+    return false;
+  }
+  if (connection_->mlst && isPositive(outcome.lastCode())) {
+    for (std::string_view line : innerLines(*outcome.lastReply())) {
+      ListRecord record;
+      if (parseMlsdLine(line, record)) {
+        after = std::move(record);
+        after.name = name;
+        break;
+      }
+    }
+  } else if (connection_->mlst && outcome.lastCode() == 550) {
+    // Gone by now: described as a file without a time.
+    after.name = name;
+  }
+  return true;
 }
 
 namespace {
@@ -863,6 +873,31 @@ void discardTemporary(CurlConnection& connection, const std::string& temporary) 
   recordFailure(failure.kind, failure.text);
 }
 
+// Whether the last two replies of `outcome` are an accepted RNFR and RNTO; if
+// not, records the refusal.
+bool renamed(const Outcome& outcome) {
+  const std::vector<Reply>& replies = outcome.replies;
+  const Reply* renameFrom = replies.size() >= 2 ? &replies[replies.size() - 2] : nullptr;
+  const Reply* renameTo = outcome.lastReply();
+  if (outcome.code == CURLE_OK && renameFrom && renameFrom->code / 100 == 3 && renameTo &&
+      isPositive(renameTo->code)) {
+    return true;
+  }
+  const Reply* refusal = renameFrom && renameFrom->code / 100 != 3 ? renameFrom : renameTo;
+  recordFailure(FailureKind::refused, refusal ? refusal->text : std::string(kNoReply));
+  return false;
+}
+
+// Renames `from` to `to` (absolute paths) in one perform, so that a silent
+// reconnection sends both commands again.
+bool renameOnServer(CurlConnection& connection, const std::string& from, const std::string& to) {
+  Request request;
+  request.url = connection.directoryUrl();
+  request.noBody = true;
+  request.quote = {"*RNFR " + from, "*RNTO " + to};
+  return renamed(connection.run(request));
+}
+
 }  // namespace
 
 bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t& sent) {
@@ -870,7 +905,7 @@ bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t
   if (!checkName(name) || !checkConnected(*connection_)) return false;
   CurlConnection& connection = *connection_;
   const std::string target = childPath(connection.current, name);
-  const std::string temporary = childPath(connection.current, std::string(kTemporaryName));
+  const std::string temporary = childPath(connection.current, temporaryName());
 
   // The rename is sent with "*" so that a refusal keeps the connection; its
   // outcome is read from the last two replies.
@@ -885,29 +920,26 @@ bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t
     if (outcome.transferStarted()) discardTemporary(connection, temporary);
     return false;
   }
-  const std::vector<Reply>& replies = outcome.replies;
-  const Reply* renameFrom = replies.size() >= 2 ? &replies[replies.size() - 2] : nullptr;
-  const Reply* renameTo = outcome.lastReply();
-  if (renameFrom && renameFrom->code / 100 == 3 && renameTo && isPositive(renameTo->code)) {
-    return true;
-  }
-  const Reply* refusal = renameFrom && renameFrom->code / 100 != 3 ? renameFrom : renameTo;
-  recordFailure(FailureKind::refused, refusal ? refusal->text : std::string(kNoReply));
+  if (renamed(outcome)) return true;
 
-  // The server would not rename over the target: write the target directly
-  // and drop the temporary copy.
-  if (!rewindSource(source)) {
-    discardTemporary(connection, temporary);
-    return false;
+  // Some servers rename only onto a free name. The old copy is moved aside
+  // and the new one renamed into its place; if that is refused too, the old
+  // copy goes back. The real name is never written directly, so a broken
+  // transfer can never leave a short file there.
+  const Failure refusal = lastFailure();
+  const std::string aside = temporary + ".old";
+  ListRecord existing;
+  if (!lookUp(name, existing) || existing.kind != RecordKind::file ||
+      !renameOnServer(connection, target, aside)) {
+    recordFailure(refusal.kind, refusal.text);
+  } else if (renameOnServer(connection, temporary, target)) {
+    connection.command("DELE " + aside);
+    return true;
+  } else {
+    const Failure second = lastFailure();
+    renameOnServer(connection, aside, target);
+    recordFailure(second.kind, second.text);
   }
-  Request direct;
-  direct.url = connection.fileUrl(target);
-  direct.source = &source;
-  direct.postQuote = {"*DELE " + temporary};
-  Outcome second = connection.run(direct);
-  sent = second.moved;
-  if (second.code == CURLE_OK) return true;
-  connection.recordOutcome(second);
   discardTemporary(connection, temporary);
   return false;
 }

@@ -41,7 +41,8 @@ class CurlServerSide : public ServerSide {
   bool createDirectory(const std::string& name) override;
   bool removeDirectory(const std::string& name) override;
 
-  bool download(const std::string& name, ByteSink& sink, int64_t& received) override;
+  bool download(const std::string& name, ByteSink& sink, int64_t& received,
+                ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
 
   // True when the server announced MLST in its FEAT reply at connect: listings

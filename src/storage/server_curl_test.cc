@@ -406,8 +406,9 @@ TEST_P(CurlServerSideTest, UploadThenDownloadGivesTheSameBytes) {
   ASSERT_TRUE(upload("data.bin", bytes)) << lastFailure().text;
   EXPECT_EQ(read("data.bin"), bytes);
   StringSink sink;
+  ListRecord after;
   int64_t received = -1;
-  ASSERT_TRUE(side_.download("data.bin", sink, received)) << lastFailure().text;
+  ASSERT_TRUE(side_.download("data.bin", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(sink.bytes, bytes);
   EXPECT_EQ(received, static_cast<int64_t>(bytes.size()));
 }
@@ -416,8 +417,9 @@ TEST_P(CurlServerSideTest, EmptyFileTravelsBothWays) {
   ASSERT_TRUE(upload("empty", "")) << lastFailure().text;
   EXPECT_TRUE(exists("empty"));
   StringSink sink;
+  ListRecord after;
   int64_t received = -1;
-  ASSERT_TRUE(side_.download("empty", sink, received)) << lastFailure().text;
+  ASSERT_TRUE(side_.download("empty", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(received, 0);
 }
 
@@ -425,7 +427,7 @@ TEST_P(CurlServerSideTest, UploadReplacesTheTargetAndLeavesNoTemporaryFile) {
   put("target", "old contents that are longer");
   ASSERT_TRUE(upload("target", "new")) << lastFailure().text;
   EXPECT_EQ(read("target"), "new");
-  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+  EXPECT_FALSE(exists(temporaryName()));
 }
 
 TEST_P(CurlServerSideTest, UploadOverADirectoryFailsAndLeavesNoTemporaryFile) {
@@ -435,7 +437,7 @@ TEST_P(CurlServerSideTest, UploadOverADirectoryFailsAndLeavesNoTemporaryFile) {
   EXPECT_EQ(lastFailure().kind, FailureKind::refused);
   // pure-ftpd: "451 Rename/move failure: Is a directory".
   EXPECT_TRUE(lastFailure().text[0] == '4' || lastFailure().text[0] == '5') << lastFailure().text;
-  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+  EXPECT_FALSE(exists(temporaryName()));
   EXPECT_TRUE(exists("occupied/inside"));
 }
 
@@ -448,26 +450,28 @@ TEST_P(CurlServerSideTest, UploadWhoseSourceFailsLeavesTheTargetAndNoTemporaryFi
   EXPECT_EQ(lastFailure().kind, FailureKind::system);
   EXPECT_EQ(lastFailure().text, "Input/output error\n");
   EXPECT_EQ(read("target"), "old");
-  EXPECT_FALSE(exists(std::string(kTemporaryName)));
+  EXPECT_FALSE(exists(temporaryName()));
 }
 
 TEST_P(CurlServerSideTest, DownloadOfAMissingFileIsRefused) {
   StringSink sink;
+  ListRecord after;
   int64_t received = -1;
-  EXPECT_FALSE(side_.download("missing", sink, received));
+  EXPECT_FALSE(side_.download("missing", sink, received, after));
   EXPECT_EQ(lastFailure().kind, FailureKind::refused);
   EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
   // The connection is still good.
   put("present", "yes");
-  ASSERT_TRUE(side_.download("present", sink, received)) << lastFailure().text;
+  ASSERT_TRUE(side_.download("present", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(sink.bytes, "yes");
 }
 
 TEST_P(CurlServerSideTest, ShortSinkWriteEndsTheDownloadWithTheSinksFailure) {
   put("file", std::string(100000, 'z'));
   FailingSink sink;
+  ListRecord after;
   int64_t received = -1;
-  EXPECT_FALSE(side_.download("file", sink, received));
+  EXPECT_FALSE(side_.download("file", sink, received, after));
   EXPECT_EQ(lastFailure().kind, FailureKind::system);
   EXPECT_EQ(lastFailure().text, "No space left on device\n");
   // The aborted transfer does not disturb the next request.
@@ -487,8 +491,9 @@ TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
   EXPECT_GT(calls, 0);
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   StringSink sink;
+  ListRecord after;
   int64_t received = 0;
-  ASSERT_TRUE(side_.download("watched", sink, received)) << lastFailure().text;
+  ASSERT_TRUE(side_.download("watched", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   side_.setProgressObserver(nullptr);
 }
@@ -506,8 +511,9 @@ TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {
     ASSERT_TRUE(side_.lookUp(name, record)) << lastFailure().text;
     EXPECT_EQ(record.name, name);
     StringSink sink;
+    ListRecord after;
     int64_t received = 0;
-    ASSERT_TRUE(side_.download(name, sink, received)) << lastFailure().text;
+    ASSERT_TRUE(side_.download(name, sink, received, after)) << lastFailure().text;
     EXPECT_EQ(sink.bytes, "contents of " + name);
     ASSERT_TRUE(side_.createDirectory(name + ".d")) << lastFailure().text;
     ASSERT_TRUE(side_.changeDirectory(name + ".d")) << lastFailure().text;
@@ -626,8 +632,9 @@ TEST_P(CurlServerSideTlsTest, TransfersAndListsOverTls) {
     int64_t sent = 0;
     ASSERT_TRUE(side.upload(source, name, sent)) << name << ": " << lastFailure().text;
     StringSink sink;
+    ListRecord after;
     int64_t received = 0;
-    ASSERT_TRUE(side.download(name, sink, received)) << name << ": " << lastFailure().text;
+    ASSERT_TRUE(side.download(name, sink, received, after)) << name << ": " << lastFailure().text;
     EXPECT_EQ(sink.bytes, std::string(10000 + i, 'a' + i));
   }
   std::vector<ListRecord> records;

@@ -65,11 +65,17 @@ class ServerSide {
   virtual bool removeDirectory(const std::string& name) = 0;
 
   // Reads the server file `name` into `sink`. `received` counts the bytes.
-  virtual bool download(const std::string& name, ByteSink& sink, int64_t& received) = 0;
-  // Writes `source` to the server file `name` without ever leaving a partial
-  // file under that name: the data goes to the temporary name and is renamed
-  // over `name` when complete (a direct upload if the server refuses the
-  // rename). `sent` counts the bytes.
+  // Where a look-up is cheap, `after` receives the file's record as the server
+  // describes it once the data has arrived (write time 0 when it is gone by
+  // then); otherwise its name stays empty.
+  virtual bool download(const std::string& name, ByteSink& sink, int64_t& received,
+                        ListRecord& after) = 0;
+  // Writes `source` to the server file `name` without ever writing that name
+  // directly: the data goes to the run's temporary name and is renamed over
+  // `name` when complete. When the server refuses to rename over an existing
+  // file, the old copy is moved aside to a temporary name, and put back if the
+  // new copy still cannot take its place. On failure the temporary copy is
+  // removed and `name` is as it was. `sent` counts the bytes.
   virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
 
   // Called during downloads and uploads with the bytes moved so far and the

@@ -2,21 +2,21 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
+#include "console/interrupt.h"
 #include "console/output.h"
 #include "storage/failure.h"
+#include "storage/file_time.h"
+#include "storage/reserved_names.h"
 #include "storage/sides.h"
 
 namespace tandrel {
 
 namespace {
 
-void recordSizeMismatch(int64_t copied, int64_t expected) {
-  recordFailure(FailureKind::system, "Copied " + std::to_string(copied) +
-                                         " bytes where the source has " +
-                                         std::to_string(expected));
-}
+constexpr char kChanged[] = "The file changed while it was copied\n";
 
 std::string humanBytes(double bytes) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -74,21 +74,60 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// Reads a local file for an upload and, at its end, checks that the file is
+// still the one the listing showed: a file written to while it was read would
+// otherwise be recorded with a time its copy does not have. The check comes
+// before the end of the data is reported, so the server never renames a copy
+// that failed it into place.
+class CheckedSource : public ByteSource {
+ public:
+  CheckedSource(ByteSource& inner, const std::string& name, const ListedSource& listed)
+      : inner_(inner), name_(name), listed_(listed) {}
+
+  long read(char* buffer, size_t capacity) override {
+    if (checked_) return 0;
+    long got = inner_.read(buffer, capacity);
+    if (got > 0) read_ += got;
+    if (got != 0) return got;
+    ListRecord now;
+    if (!localSide().lookUp(name_, now) || now.writeTime != listed_.writeTime ||
+        now.size != read_ || (listed_.size >= 0 && read_ != listed_.size)) {
+      recordFailure(FailureKind::system, kChanged);
+      return -1;
+    }
+    checked_ = true;
+    return 0;
+  }
+
+ private:
+  ByteSource& inner_;
+  const std::string& name_;
+  ListedSource listed_;
+  int64_t read_ = 0;
+  bool checked_ = false;
+};
+
 }  // namespace
 
-bool getFile(const std::string& name, int64_t expectedSize) {
+bool getFile(const std::string& name, const ListedSource& listed) {
   LocalSide& local = localSide();
   std::unique_ptr<ByteSink> sink = local.createTemporary();
   if (!sink) return false;
   int64_t received = 0;
+  ListRecord after;
   bool ok;
   {
-    ProgressLine progress(expectedSize);
-    ok = serverSide().download(name, *sink, received);
+    ProgressLine progress(listed.size);
+    ok = serverSide().download(name, *sink, received, after);
   }
   sink.reset();
-  if (ok && expectedSize >= 0 && received != expectedSize) {
-    recordSizeMismatch(received, expectedSize);
+  // A size the listing did not give is not checked; a server link's listed
+  // size is that of the link, not of the file.
+  const bool changed = (listed.size >= 0 && received != listed.size) ||
+                       (!after.name.empty() && (after.writeTime != listed.writeTime ||
+                                                (after.size >= 0 && after.size != received)));
+  if (ok && changed) {
+    recordFailure(FailureKind::system, kChanged);
     ok = false;
   }
   if (!ok) {
@@ -98,21 +137,42 @@ bool getFile(const std::string& name, int64_t expectedSize) {
   return local.commitTemporary(name);
 }
 
-bool putFile(const std::string& name) {
+bool putFile(const std::string& name, const ListedSource& listed, int64_t& sent,
+             bool& targetGone) {
+  sent = 0;
+  targetGone = false;
   int64_t size = -1;
-  std::unique_ptr<ByteSource> source = localSide().openForReading(name, size);
-  if (!source) return false;
-  int64_t sent = 0;
+  std::unique_ptr<ByteSource> file = localSide().openForReading(name, size);
+  if (!file) return false;
+  CheckedSource source(*file, name, listed);
+  bool ok;
   {
     ProgressLine progress(size);
-    if (!serverSide().upload(*source, name, sent)) return false;
+    ok = serverSide().upload(source, name, sent);
   }
-  if (sent != size) {
-    // The file changed while it was being read.
-    recordSizeMismatch(sent, size);
-    return false;
+  if (!ok && !interruptRequested()) {
+    // Without its old copy the server's entry must not pass for one the user
+    // deleted there.
+    const Failure failure = lastFailure();
+    ListRecord record;
+    targetGone = !serverSide().lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
+    recordFailure(failure.kind, failure.text);
   }
-  return true;
+  return ok;
+}
+
+void removeAbandonedTemporaries(bool isLocal, const std::vector<ListRecord>& records) {
+  const FileTime now = fileTimeFromUnix(static_cast<int64_t>(std::time(nullptr)));
+  const Failure failure = lastFailure();
+  for (const ListRecord& record : records) {
+    if (!isAbandonedTemporary(record, now)) continue;
+    if (isLocal) {
+      localSide().deleteFile(record.name);
+    } else {
+      serverSide().deleteFile(record.name);
+    }
+  }
+  recordFailure(failure.kind, failure.text);
 }
 
 }  // namespace tandrel

@@ -1,5 +1,7 @@
 #include "sync/entry_actions.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
+#include "storage/failure.h"
 #include "storage/sides.h"
 #include "storage/transfer.h"
 #include "sync/tree_removal.h"
@@ -19,16 +22,32 @@ namespace {
 
 constexpr int kRefreshAttempts = 10;
 
-// Server entries whose write time must be read once their directory's
-// transfers are done.
-std::vector<Entry*> pendingServerRefreshes;
+// An upload whose server copy must be looked up once its directory's
+// transfers are done: only then is it known to be complete.
+struct PendingUpload {
+  Entry* target;       // the server's copy
+  Entry* source;       // the local file it came from
+  Entry* placeholder;  // createFrom's placeholder of the target, if any
+  int64_t sent;
+};
+std::vector<PendingUpload> pendingUploads;
 
-void refreshAfterTransfer(Entry& entry, int isLocal) {
-  if (isLocal) {
-    refreshTime(entry, 1);
-  } else {
-    pendingServerRefreshes.push_back(&entry);
-  }
+// An upload found wanting afterwards: reported and recorded as failed, like
+// one that failed at once.
+void failUpload(const PendingUpload& upload, const std::string& reason) {
+  recordFailure(FailureKind::refused, reason);
+  setErrorText(true);
+  reportError("Error: Can't update server file '%s'", upload.target->name.c_str());
+  commitEntry(upload.target, 0);
+  commitEntry(upload.source, 0);
+  commitEntry(upload.placeholder, 0);
+}
+
+// The server has no copy under the target's name: its record is forgotten, so
+// that the next run copies the file again instead of taking it for deleted.
+void forgetServerCopy(Entry& target) {
+  target.state = Dropped;
+  target.touched = 1;
 }
 
 }  // namespace
@@ -53,26 +72,22 @@ int refreshTime(Entry& entry, int isLocal) {
 }
 
 void completeServerRefreshes() {
-  std::vector<Entry*> waiting;
-  waiting.swap(pendingServerRefreshes);
+  std::vector<PendingUpload> waiting;
+  waiting.swap(pendingUploads);
+  std::vector<std::optional<ListRecord>> found(waiting.size());
   // A few entries cost less one by one (one command each) than a listing of
   // the directory (a data connection and several commands).
   constexpr size_t kSingleLookUps = 3;
   if (waiting.size() <= kSingleLookUps) {
-    std::vector<Entry*> missing;
-    for (Entry* entry : waiting) {
+    for (size_t i = 0; i < waiting.size(); ++i) {
       ListRecord record;
-      if (serverSide().lookUp(entry->name, record)) {
-        entry->setTimeFrom(record);
-      } else {
-        missing.push_back(entry);
-      }
+      if (serverSide().lookUp(waiting[i].target->name, record)) found[i] = std::move(record);
     }
-    // What a look-up could not find (some servers answer look-ups of unusual
-    // names differently from their listings) is searched in the listing.
-    waiting.swap(missing);
   }
-  for (int attempt = 0; attempt < kRefreshAttempts && !waiting.empty(); ++attempt) {
+  // What a look-up could not find (some servers answer look-ups of unusual
+  // names differently from their listings) is searched in the listing.
+  auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
+  for (int attempt = 0; attempt < kRefreshAttempts && missing(); ++attempt) {
     std::vector<ListRecord> records;
     if (!serverSide().list(records)) continue;
     std::unordered_map<std::string, const ListRecord*> byName;
@@ -80,16 +95,33 @@ void completeServerRefreshes() {
     for (const ListRecord& record : records) {
       if (record.kind != RecordKind::unreadable) byName.emplace(record.name, &record);
     }
-    std::vector<Entry*> missing;
-    for (Entry* entry : waiting) {
-      auto found = byName.find(entry->name);
-      if (found == byName.end()) {
-        missing.push_back(entry);
-      } else {
-        entry->setTimeFrom(*found->second);
-      }
+    for (size_t i = 0; i < waiting.size(); ++i) {
+      auto at = byName.find(waiting[i].target->name);
+      if (!found[i] && at != byName.end()) found[i] = *at->second;
     }
-    waiting.swap(missing);
+  }
+  for (size_t i = 0; i < waiting.size(); ++i) {
+    const PendingUpload& upload = waiting[i];
+    if (!found[i]) {
+      // Some servers change a name they do not like (a trailing space) and
+      // say nothing: the file the user has is not on the server.
+      failUpload(upload, "The server stored the file under another name, or not at all");
+      forgetServerCopy(*upload.target);
+      continue;
+    }
+    upload.target->setTimeFrom(*found[i]);
+    if (found[i]->size >= 0 && found[i]->size != upload.sent) {
+      failUpload(upload, "The server kept " + std::to_string(found[i]->size) + " of the " +
+                             std::to_string(upload.sent) + " bytes sent");
+      // The short copy is recorded as it is, so that the next run sees the
+      // local file as the only change and copies it again, whichever side
+      // wins conflicts.
+      upload.target->state = Unchanged;
+      upload.target->touched = 1;
+      if (upload.placeholder) forgetServerCopy(*upload.placeholder);
+      continue;
+    }
+    upload.source->writeTime = upload.source->listedTime;
   }
 }
 
@@ -100,6 +132,7 @@ int createFrom(SideListing& side, Entry* existing, Entry* source) {
   created->touched = 1;
   int result = updateFile(side, created, source, 0, 0);
   if (result) {
+    if (!side.isLocal) pendingUploads.back().placeholder = existing;
     side.insertAtCursor(created);
   } else {
     delete created;
@@ -114,17 +147,24 @@ int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int 
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
           : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
   int result = 1;
+  bool targetGone = false;
   if (prompt && !askYesNoAlways(question, target->name.c_str(), alwaysOverwrite, side.sideName())) {
     result = 0;
   } else {
     if (announce) out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
-    // Both copies carry the same name; the source's size says what a complete
-    // copy must hold.
-    bool ok = side.isLocal ? getFile(source->name, source->size) : putFile(source->name);
+    // Both copies carry the same name. The source is recorded as the listing
+    // showed it: a change during the transfer fails it, and a change after it
+    // is seen by the next run.
+    const ListedSource listed{source->listedTime, source->size};
+    int64_t sent = 0;
+    bool ok = side.isLocal ? getFile(source->name, listed)
+                           : putFile(source->name, listed, sent, targetGone);
     setErrorText(!ok);
-    if (ok) {
-      refreshAfterTransfer(*target, side.isLocal);
-      refreshAfterTransfer(*source, !side.isLocal);
+    if (ok && side.isLocal) {
+      refreshTime(*target, 1);
+      source->writeTime = source->listedTime;
+    } else if (ok) {
+      pendingUploads.push_back({target, source, nullptr, sent});
     } else {
       // A transfer cut short by Ctrl+C is not a failure to report: the run
       // says it was interrupted, and the file comes back next run.
@@ -138,6 +178,7 @@ int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int 
   }
   commitEntry(target, result);
   commitEntry(source, result);
+  if (targetGone) forgetServerCopy(*target);
   return result;
 }
 

@@ -18,6 +18,7 @@
 
 #include "state/run_state.h"
 #include "storage/failure.h"
+#include "storage/reserved_names.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
@@ -418,7 +419,7 @@ TEST_P(ServerActions, CreateFromTheServerCopiesAndRecordsBothTimes) {
             }),
             "Creating file 'a' on local\n");
   EXPECT_EQ(local.read("a"), "from the server");
-  EXPECT_FALSE(local.exists("zztandrel.zztemp"));
+  EXPECT_FALSE(local.exists(temporaryName()));
   Entry* created = localListing.head;
   ASSERT_NE(created, before);
   EXPECT_EQ(created->name, "a");
@@ -439,7 +440,7 @@ TEST_P(ServerActions, CreateFromTheLocalSidePutsAndRecordsBothTimes) {
             }),
             "Creating file 'a' on server\n");
   EXPECT_EQ(read("a"), "from the local side");
-  EXPECT_FALSE(exists("zztandrel.zztemp"));
+  EXPECT_FALSE(exists(temporaryName()));
   Entry* created = find(serverListing, "a");
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(recorded(created), kNewTouched);
@@ -582,7 +583,7 @@ TEST_P(ServerActions, BrokenDownloadKeepsTheOldLocalCopy) {
   EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 2) << output;
   EXPECT_EQ(serverFaults.brokenDownloadFault.fired, 1);
   EXPECT_EQ(local.read("a"), "old local copy");
-  EXPECT_FALSE(local.exists("zztandrel.zztemp"));
+  EXPECT_FALSE(local.exists(temporaryName()));
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(target->writeTime, 1111u);
   EXPECT_EQ(recorded(source), kUnchangedUntouched);
@@ -600,7 +601,7 @@ TEST_P(ServerActions, ShortWriteKeepsTheOldLocalCopy) {
             "Updating file 'a' on local\nError: Can't update local file 'a' - Injected failure\n");
   EXPECT_EQ(localFaults.shortWriteFault.fired, 1);
   EXPECT_EQ(local.read("a"), "old local copy");
-  EXPECT_FALSE(local.exists("zztandrel.zztemp"));
+  EXPECT_FALSE(local.exists(temporaryName()));
   EXPECT_EQ(recorded(target), kDroppedUntouched);
   EXPECT_EQ(recorded(source), kDroppedUntouched);
 }
@@ -616,9 +617,9 @@ TEST_P(ServerActions, DownloadOfADifferentSizeThanListedFails) {
                   0);
             }),
             "Updating file 'a' on local\n"
-            "Error: Can't update local file 'a' - Copied 3 bytes where the source has 5\n");
+            "Error: Can't update local file 'a' - The file changed while it was copied\n");
   EXPECT_EQ(local.read("a"), "old local copy");
-  EXPECT_FALSE(local.exists("zztandrel.zztemp"));
+  EXPECT_FALSE(local.exists(temporaryName()));
 }
 
 TEST_P(ServerActions, UploadBrokenHalfwayKeepsTheOldServerCopy) {
@@ -634,7 +635,7 @@ TEST_P(ServerActions, UploadBrokenHalfwayKeepsTheOldServerCopy) {
       output.starts_with("Updating file 'a' on server\nError: Can't update server file 'a' - "))
       << output;
   EXPECT_EQ(read("a"), "old server copy");
-  EXPECT_FALSE(exists("zztandrel.zztemp"));
+  EXPECT_FALSE(exists(temporaryName()));
 }
 
 TEST_P(ServerActions, UploadThatCannotReadItsFirstByteLeavesNoTemporaryFile) {
@@ -649,7 +650,7 @@ TEST_P(ServerActions, UploadThatCannotReadItsFirstByteLeavesNoTemporaryFile) {
       }),
       "Error: Can't update server file 'a' - Input/output error\n");
   EXPECT_EQ(read("a"), "old server copy");
-  EXPECT_FALSE(exists("zztandrel.zztemp"));
+  EXPECT_FALSE(exists(temporaryName()));
 }
 
 TEST_P(ServerActions, DeleteOfAVanishedServerFileReportsTheServersReply) {

@@ -32,7 +32,7 @@ class RobustBase : public ::testing::Test {
   // The start lines and then exactly `actions` stay on the screen (progress
   // lines erased as a terminal erases them), else a failure that shows both.
   void expectOutput(const RunResult& result, const std::string& actions) const;
-  // No "zztandrel.zztemp" on either side, and no tool file on the server.
+  // No temporary file ("zztandrel.zztemp*") on either side, and no tool file on the server.
   void expectNoLeftovers() const;
 
   // Runs again with `options` and nothing changed: the run prints only `actions`

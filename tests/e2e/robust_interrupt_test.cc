@@ -145,7 +145,8 @@ TEST_P(InterruptionOnOneServer, TwoCtrlCsInARowDuringATransfer) {
   EXPECT_TRUE(second.exitedWith(0)) << second.describe();
   for (int i = 1; i <= 3; ++i)
     EXPECT_TRUE(remote().read("big" + std::to_string(i)) == content(i)) << "big" << i << " differs";
-  expectNoLeftovers();
+  // The stopped run's temporary file may stay on the server: it is not listed,
+  // and a later run removes it once it is a day old.
 }
 
 TEST_P(InterruptionOnOneServer, CtrlCAtAQuestionStopsBeforeTheNextAction) {

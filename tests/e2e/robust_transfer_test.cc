@@ -1,5 +1,5 @@
 // Transfers that take their time: the progress line on a terminal (and none
-// through a pipe), and files past 4 GiB.
+// through a pipe), files past 4 GiB, and transfers that are not complete.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -192,6 +192,110 @@ TEST_P(LargeFile, OverFourGiBUploadsAndDownloadsIntact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, LargeFile, ::testing::Values(ServerKind::vsftpd), kindName);
+
+// ---- Not complete -------------------------------------------------------------------------
+
+// The fault file while `failing` runs fail, each with an error line that begins with `error`
+// and leaves `after` as the server's "a".
+struct FaultCase { const char *name, *faults; int failing; const char *error, *after; };
+class FaultyUpload : public RobustBase, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultyUpload, NeverLeavesAShortCopyAndTheNextRunFinishes) {
+  TempTree scratch;
+  startServer(ServerKind::pyftpdlib, {.faultsFile = scratch.pathOf("faults.json")});
+  local.write("a", "old", kOld);
+  EXPECT_TRUE(run().exitedWith(0));
+  local.write("a", "new copy", kOld + 60);
+  scratch.write("faults.json", GetParam().faults);
+  for (int i = 0; i < GetParam().failing; ++i) {
+    expectOutput(run({"-y"}), updating("a", "server") +
+                                  lineStartingWith("Error: Can't update server file 'a' - " +
+                                                   std::string(GetParam().error)));
+    EXPECT_EQ(remote().read("a"), GetParam().after);
+    expectNoLeftovers();
+  }
+  if (GetParam().failing > 0) scratch.write("faults.json", "{}");
+  // Nothing the failures recorded makes the server's copy look newer.
+  expectOutput(run({"-y", "-f"}), updating("a", "server"));
+  EXPECT_EQ(remote().read("a"), "new copy");
+  expectQuietRerun({"-y"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyUpload, ::testing::Values(
+    FaultCase{"Truncated", R"({"rules": [{"cmd": "STOR", "action": "truncate", "bytes": 3}]})", 1,
+              "The server kept 3 of the 8 bytes sent", "new"},
+    FaultCase{"ResetThenRenameAlwaysRefused", R"({"rules": [{"cmd": "STOR", "action": "reset",
+              "bytes": 2}, {"cmd": "RNTO", "times": -1}]})", 2, "", "old"},
+    FaultCase{"RenameOntoTheNameRefusedTwice", R"({"rules": [{"cmd": "RNTO", "match": "/a$",
+              "times": 2}]})", 1, "550 Injected failure.", "old"},
+    FaultCase{"RenameOntoTheNameRefusedOnce", R"({"rules": [{"cmd": "RNTO", "match": "/a$"}]})",
+              0, "", ""}), [](const auto& info) { return std::string(info.param.name); });
+
+using NotComplete = RobustBase;
+
+TEST_F(NotComplete, SourcesChangedBeforeTheirCopyEndedAreCopiedByTheNextRun) {
+  ServerOptions slow;
+  slow.bytesPerSecond = kSlowRate;
+  startServer(ServerKind::pyftpdlib, slow);
+  local.write("a", randomBytes(kSlowSize, 1), kOld);
+  remote().write("b", "server b", kOld);
+  local.write("c", "local c", kOld);
+  LiveRun live(arguments(), "");
+  ASSERT_TRUE(live.waitFor(creating("a", "server"))) << live.output();
+  remote().write("b", "SERVER B", kOld + 60);
+  local.write("c", "LOCAL C", kOld + 60);
+  const std::string changed = "' - The file changed while it was copied\n";
+  expectOutput(live.finish(), creating("a", "server") + creating("b", "local") +
+                                  "Error: Can't update local file 'b" + changed +
+                                  creating("c", "server") + "Error: Can't update server file 'c" +
+                                  changed);
+  EXPECT_FALSE(local.exists("b") || remote().exists("c"));
+  expectNoLeftovers();
+  expectOutput(run(), creating("b", "local") + creating("c", "server"));
+  expectQuietRerun();
+}
+
+TEST_F(NotComplete, TwoRunsOnOneServerDirectoryUseTemporaryNamesOfTheirOwn) {
+  TempTree scratch, other;
+  scratch.write("faults.json", R"({"rules": [{"cmd": "RNFR", "action": "delay", "times": -1}]})");
+  startServer(ServerKind::pyftpdlib,
+              {.faultsFile = scratch.pathOf("faults.json"), .threaded = true});
+  local.write("a", "from the first run", kOld);
+  other.write("b", "from the second run", kOld);
+  LiveRun first(arguments(), "");
+  ASSERT_TRUE(first.waitFor(creating("a", "server"))) << first.output();
+  std::vector<std::string> second = arguments();
+  second.back() = other.path();
+  EXPECT_TRUE(runToolPiped(second, "").exitedWith(0));
+  EXPECT_TRUE(first.finish().exitedWith(0));
+  EXPECT_EQ(remote().snapshot({.skipToolFiles = true}),
+            "a:from the first run\nb:from the second run\n");
+  expectNoLeftovers();
+}
+
+TEST_F(NotComplete, ADownloadPastTheFileSizeLimitFailsAndTheRunGoesOn) {
+  startServer(ServerKind::pyftpdlib);
+  remote().write("big", randomBytes(256 * 1024, 5), kOld);
+  remote().write("small", "small", kOld);
+  std::vector<std::string> limited = arguments();
+  limited.insert(limited.begin(), {"--fsize=65536", toolBinary()});
+  RunResult result = runPiped("/usr/bin/prlimit", limited, std::nullopt, "", 60);
+  EXPECT_EQ(result.output, startLines() + creating("big", "local") +
+                               "Error: Can't update local file 'big' - File too large\n" +
+                               creating("small", "local"));
+  EXPECT_TRUE(result.exitedWith(1)) << result.describe();
+  expectNoLeftovers();
+}
+
+TEST_F(NotComplete, AnUploadTheServerStoresUnderAnotherNameFails) {
+  startServer(ServerKind::pureftpd);
+  local.write("trail.txt ", "trailing space", kOld);
+  expectOutput(run(), creating("trail.txt ", "server") +
+                          "Error: Can't update server file 'trail.txt ' - The server stored "
+                          "the file under another name, or not at all\n");
+  EXPECT_EQ(local.snapshot({.skipToolFiles = true}), "trail.txt :trailing space\n");
+  EXPECT_EQ(recordedNames(local.path(), "zztandrel.zzserverdb"), "");
+}
 
 }  // namespace
 }  // namespace tandrel::testing

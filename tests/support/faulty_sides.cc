@@ -121,10 +121,11 @@ bool FaultyServerSide::createDirectory(const std::string& name) {
 bool FaultyServerSide::removeDirectory(const std::string& name) {
   return !removeDirectoryFault.hits(name) && real_.removeDirectory(name);
 }
-bool FaultyServerSide::download(const std::string& name, ByteSink& sink, int64_t& received) {
-  if (!brokenDownloadFault.armed) return real_.download(name, sink, received);
+bool FaultyServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,
+                                ListRecord& after) {
+  if (!brokenDownloadFault.armed) return real_.download(name, sink, received, after);
   BreakingSink breaking(sink, brokenDownloadAfterBytes, brokenDownloadFault);
-  bool ok = real_.download(name, breaking, received);
+  bool ok = real_.download(name, breaking, received, after);
   if (breaking.broken && brokenDownloadFault.hits(name)) return false;
   return ok;
 }

@@ -91,7 +91,8 @@ class FaultyServerSide : public ServerSide {
   bool deleteFile(const std::string& name) override;
   bool createDirectory(const std::string& name) override;
   bool removeDirectory(const std::string& name) override;
-  bool download(const std::string& name, ByteSink& sink, int64_t& received) override;
+  bool download(const std::string& name, ByteSink& sink, int64_t& received,
+                ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
 
  private:
