@@ -302,7 +302,17 @@ bool CurlConnection::open(const LogIn& logIn) {
   logIn_ = logIn;
   const ServerAddress& address = logIn.address;
   const bool ipv6 = address.host.find(':') != std::string::npos;
-  baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") +
+  // With a netrc file, libcurl looks up the entry for the user named in the
+  // URL (for the host alone without one); CURLOPT_USERNAME would skip the file.
+  std::string userPart;
+  if (!logIn.netrcFile.empty() && !logIn.user.empty()) {
+    if (char* escaped = curl_easy_escape(easy_.get(), logIn.user.data(),
+                                         static_cast<int>(logIn.user.size()))) {
+      userPart = std::string(escaped) + "@";
+      curl_free(escaped);
+    }
+  }
+  baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") + userPart +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
   mlst = false;
 
@@ -361,8 +371,14 @@ std::string CurlConnection::fileUrl(const std::string& path) const {
 void CurlConnection::applyCommonOptions() {
   CURL* easy = easy_.get();
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_USERNAME, logIn_.user.c_str());
-  curl_easy_setopt(easy, CURLOPT_PASSWORD, logIn_.password.c_str());
+  if (logIn_.netrcFile.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, logIn_.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, logIn_.password.c_str());
+  } else {
+    // Every perform, since a reconnection logs in again.
+    curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+    curl_easy_setopt(easy, CURLOPT_NETRC_FILE, logIn_.netrcFile.c_str());
+  }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
   // The server's own reply lines come only through the debug callback.
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);

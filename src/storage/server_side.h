@@ -33,6 +33,9 @@ struct LogIn {
   ServerAddress address;
   std::string user;
   std::string password;
+  // When not empty, the password (and, without a user, the user too) comes
+  // from the entry for the host in this netrc file; `password` is not used.
+  std::string netrcFile = {};
 };
 
 class ServerSide {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "e2e/robust_live_run.h"
 #include "support/ftp_server.h"
 #include "support/pty_run.h"
 #include "support/tool_text.h"
@@ -321,6 +325,40 @@ TEST_P(StartSequence, MissingServerStartDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, StartSequence, ::testing::ValuesIn(allServerKinds()),
                          [](const auto& info) { return serverKindName(info.param); });
+
+// The password from the netrc file NETRC names, on pyftpdlib, whose user's
+// password only that file holds; -p wins; an exposed file stops the run.
+TEST(NetrcFile, GivesThePasswordUnlessExposedOrOverridden) {
+  FtpServer server(ServerKind::pyftpdlib);
+  ASSERT_TRUE(server.started()) << server.startError();
+  const std::string host = server.hostArgument(), user = server.user();
+  TempTree local, home;
+  const std::string netrc = home.pathOf("netrc"), started = synchronizing("", "", host);
+  ScopedEnvironment variable("NETRC", netrc.c_str());
+  struct Case {
+    std::string password;
+    mode_t mode;
+    std::vector<std::string> arguments;
+    std::string output;
+  } cases[] = {
+      {server.password(), 0600, {"-u", user}, connecting(host, user) + started},
+      {server.password(), 0600, {}, connecting(host, "") + started},
+      {"wrong", 0600, {"-u", user, "-p", server.password()}, connecting(host, user) + started},
+      {server.password(), 0644, {"-u", user},
+       "\nError: Netrc file '" + netrc + "' holds a password that others than its owner can " +
+           "read or write; make it private (chmod 600) or take the password out\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(joined(c.arguments));
+    home.write("netrc", "machine 127.0.0.1 login " + user + "\n  password " + c.password + "\n");
+    chmod(netrc.c_str(), c.mode);
+    const size_t logBefore = server.log().size();
+    std::vector<std::string> arguments = {"-h", host};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    expectRun(runTool(arguments, local.path()), kBanner + c.output, c.mode == 0600 ? 0 : 1);
+    EXPECT_EQ(server.log().find("session opened", logBefore) == std::string::npos, c.mode != 0600);
+  }
+}
 
 }  // namespace
 }  // namespace tandrel::testing
