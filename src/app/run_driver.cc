@@ -31,12 +31,19 @@ void synchronizeStartDirectories() {
     }
   }
   if (!settings.serverDirectory.empty()) {
-    bool entered = serverSide().changeDirectory(settings.serverDirectory);
-    setErrorText(!entered);
+    bool located = true;
+    bool entered = serverSide().enterStartDirectory(settings.serverDirectory, located);
+    setErrorText(!entered || !located);
     if (!entered) {
       reportError("\nError: Can't open ftp server directory '%s'",
                   settings.serverDirectory.c_str());
       return;
+    }
+    if (!located) {
+      reportError("Warning: Can't read the server's path of ftp server directory '%s', going on "
+                  "with '%s'",
+                  settings.serverDirectory.c_str(), serverSide().currentDirectory().c_str());
+      setErrorText(false);
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),

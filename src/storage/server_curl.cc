@@ -637,6 +637,68 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
   return true;
 }
 
+namespace {
+
+// The path in a PWD reply ("257 "/a ""quoted"" dir" is the current
+// directory."): between the first quote and the next single one, doubled
+// quotes standing for one. False unless it is an absolute path.
+bool readPwdReply(const Reply& reply, std::string& path) {
+  if (reply.code != 257) return false;
+  std::string_view text = splitLines(reply.text).front();
+  size_t open = text.find('"');
+  if (open == std::string_view::npos) return false;
+  path.clear();
+  for (size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] != '"') {
+      path.push_back(text[i]);
+    } else if (i + 1 < text.size() && text[i + 1] == '"') {
+      path.push_back('"');
+      ++i;
+    } else {
+      return path.starts_with("/");
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located) {
+  located = true;
+  if (!checkConnected(*connection_)) return false;
+  if (hasLineBreakOrNul(path)) {
+    recordFailure(FailureKind::refused, kInvalidName);
+    return false;
+  }
+  // The server is still in the log-in directory (nothing has changed it; every
+  // request names an absolute path), and a reconnection within the perform
+  // lands there again, so a relative value means what the user meant. Both
+  // commands go in one perform, over one connection.
+  Request request;
+  request.url = connection_->directoryUrl();
+  request.noBody = true;
+  request.quote = {"*CWD " + path, "*PWD"};
+  Outcome outcome = connection_->run(request);
+  const size_t count = outcome.replies.size();
+  if (outcome.code != CURLE_OK || count < 2 || !isPositive(outcome.replies[count - 2].code)) {
+    if (outcome.code == CURLE_OK && count >= 2) {
+      recordFailure(FailureKind::refused, outcome.replies[count - 2].text);
+    } else {
+      connection_->recordOutcome(outcome);
+    }
+    return false;
+  }
+  std::string absolute;
+  if (readPwdReply(outcome.replies.back(), absolute)) {
+    connection_->current = resolvePath("/", absolute);
+  } else {
+    located = false;
+    recordFailure(FailureKind::refused, outcome.replies.back().text);
+    connection_->current = resolvePath(connection_->current, path);
+  }
+  return true;
+}
+
 bool CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
   if (!checkConnected(*connection_)) return false;

@@ -360,5 +360,33 @@ TEST(NetrcFile, GivesThePasswordUnlessExposedOrOverridden) {
   }
 }
 
+// -s goes to the server as given; the path the server reports is tracked.
+TEST(ServerStartDirectory, IsTheOneTheServerResolves) {
+  struct Case {
+    ServerKind kind;
+    std::string value;
+    std::string landsIn;  // where the server puts the file, below its root
+  } cases[] = {
+      {ServerKind::pyftpdlib, "a/b", "a/b"},
+      {ServerKind::vsftpd, "~/a", "a"},
+      {ServerKind::vsftpd, "link/..", "real"},  // the server's ".." of the link's target
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    FtpServer server(c.kind);
+    ASSERT_TRUE(server.started()) << server.startError();
+    server.tree().mkdir("a/b");
+    server.tree().mkdir("real/deep");
+    ASSERT_EQ(symlink("real/deep", server.tree().pathOf("link").c_str()), 0);
+    TempTree local;
+    local.write("f.txt", "x");
+    RunResult result = runTool({"-h", server.hostArgument(), "-u", server.user(), "-p",
+                                server.password(), "-s", c.value, "-y"},
+                               local.path());
+    EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+    EXPECT_EQ(server.tree().read(c.landsIn + "/f.txt"), "x") << server.tree().snapshot();
+  }
+}
+
 }  // namespace
 }  // namespace tandrel::testing
