@@ -23,24 +23,19 @@ bool parsePort(std::string_view text, int& port) {
 bool parseHostArgument(const std::string& text, ServerAddress& address, std::string& problem) {
   std::string_view rest = text;
   address = ServerAddress{};
-  bool hadScheme = false;
   if (rest.starts_with("ftp://")) {
     rest.remove_prefix(6);
-    hadScheme = true;
   } else if (rest.starts_with("ftps://")) {
     rest.remove_prefix(7);
     address.security = Security::implicit;
     address.port = 990;
-    hadScheme = true;
   } else if (rest.starts_with("ftpes://")) {
     rest.remove_prefix(8);
     address.security = Security::explicit_;
-    hadScheme = true;
   }
-  if (hadScheme) {
-    size_t slash = rest.find('/');
-    if (slash != std::string_view::npos) rest = rest.substr(0, slash);
-  }
+  // A path after the host, in every form, is ignored: the server directory is
+  // -s alone, so there is one way to give it.
+  if (size_t slash = rest.find('/'); slash != std::string_view::npos) rest = rest.substr(0, slash);
   if (rest.starts_with("[")) {
     size_t close = rest.find(']');
     if (close == std::string_view::npos) {

@@ -1,6 +1,7 @@
 // The forms of the host argument: "host", "host:port", "[v6]:port", a bare IPv6
 // address, "ftp://host[:port][/]", "ftps://..." (implicit TLS, port 990 by
-// default) and "ftpes://..." (explicit TLS, port 21 by default).
+// default) and "ftpes://..." (explicit TLS, port 21 by default). Anything from a
+// "/" after the host on is ignored, in every form.
 #pragma once
 
 #include <string>

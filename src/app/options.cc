@@ -75,6 +75,7 @@ int parseOptions(int count, char** arguments) {
       }
       settings.*(option->field) = value;
       if (letter == 'p') {
+        settings.passwordGiven = true;
         // Keep the password out of process listings from here on.
         std::memset(arguments[i], 0, std::strlen(arguments[i]));
       }

@@ -128,6 +128,9 @@ TEST(HostArgument, Forms) {
       {"ftps://example.org", "example.org", 990, Security::implicit},
       {"ftpes://example.org:2121", "example.org", 2121, Security::explicit_},
       {"", "", 21, Security::none},
+      {"example.org/dir", "example.org", 21, Security::none},
+      {"example.org:2121/dir/sub", "example.org", 2121, Security::none},
+      {"[::1]:2121/dir", "::1", 2121, Security::none},
   };
   for (const Case& c : cases) {
     ServerAddress address;

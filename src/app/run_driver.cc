@@ -7,6 +7,7 @@
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/terminal.h"
+#include "storage/netrc_file.h"
 #include "storage/run_lock.h"
 #include "storage/sides.h"
 #include "sync/directory_sync.h"
@@ -30,12 +31,19 @@ void synchronizeStartDirectories() {
     }
   }
   if (!settings.serverDirectory.empty()) {
-    bool entered = serverSide().changeDirectory(settings.serverDirectory);
-    setErrorText(!entered);
+    bool located = true;
+    bool entered = serverSide().enterStartDirectory(settings.serverDirectory, located);
+    setErrorText(!entered || !located);
     if (!entered) {
       reportError("\nError: Can't open ftp server directory '%s'",
                   settings.serverDirectory.c_str());
       return;
+    }
+    if (!located) {
+      reportError("Warning: Can't read the server's path of ftp server directory '%s', going on "
+                  "with '%s'",
+                  settings.serverDirectory.c_str(), serverSide().currentDirectory().c_str());
+      setErrorText(false);
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
@@ -58,6 +66,17 @@ int runTandrel(int count, char** arguments) {
   }
   logIn.user = settings.user;
   logIn.password = settings.password;
+  if (!settings.passwordGiven) {
+    const std::string netrc = netrcPath();
+    NetrcState state = checkNetrcFile(netrc, logIn.address.host, settings.user);
+    if (state == NetrcState::exposed) {
+      out("\nError: Netrc file '%s' holds a password that others than its owner can read or "
+          "write; make it private (chmod 600) or take the password out\n",
+          netrc.c_str());
+      return 1;
+    }
+    if (state == NetrcState::usable) logIn.netrcFile = netrc;
+  }
   installInterruptHandlers();
 
   // Before anything is touched, also the connection: a run started by cron while

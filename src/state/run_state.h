@@ -14,6 +14,7 @@ struct RunSettings {
   std::string host;             // -h, as given (also host:port, ftp://, ftps://, ftpes://)
   std::string user;             // -u
   std::string password;         // -p
+  bool passwordGiven = false;   // -p given, even empty: the netrc file is not read
   std::string serverDirectory;  // -s; empty: the log-in directory
   std::string localDirectory;   // -l; empty: the working directory at start
   int recursive = 0;            // -r: subdirectories too

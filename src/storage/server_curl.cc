@@ -303,7 +303,17 @@ bool CurlConnection::open(const LogIn& logIn) {
   logIn_ = logIn;
   const ServerAddress& address = logIn.address;
   const bool ipv6 = address.host.find(':') != std::string::npos;
-  baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") +
+  // With a netrc file, libcurl looks up the entry for the user named in the
+  // URL (for the host alone without one); CURLOPT_USERNAME would skip the file.
+  std::string userPart;
+  if (!logIn.netrcFile.empty() && !logIn.user.empty()) {
+    if (char* escaped = curl_easy_escape(easy_.get(), logIn.user.data(),
+                                         static_cast<int>(logIn.user.size()))) {
+      userPart = std::string(escaped) + "@";
+      curl_free(escaped);
+    }
+  }
+  baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") + userPart +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
   mlst = false;
 
@@ -362,8 +372,14 @@ std::string CurlConnection::fileUrl(const std::string& path) const {
 void CurlConnection::applyCommonOptions() {
   CURL* easy = easy_.get();
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_USERNAME, logIn_.user.c_str());
-  curl_easy_setopt(easy, CURLOPT_PASSWORD, logIn_.password.c_str());
+  if (logIn_.netrcFile.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, logIn_.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, logIn_.password.c_str());
+  } else {
+    // Every perform, since a reconnection logs in again.
+    curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+    curl_easy_setopt(easy, CURLOPT_NETRC_FILE, logIn_.netrcFile.c_str());
+  }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
   // The server's own reply lines come only through the debug callback.
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
@@ -642,6 +658,68 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
     return false;
   }
   connection_->current = target;
+  return true;
+}
+
+namespace {
+
+// The path in a PWD reply ("257 "/a ""quoted"" dir" is the current
+// directory."): between the first quote and the next single one, doubled
+// quotes standing for one. False unless it is an absolute path.
+bool readPwdReply(const Reply& reply, std::string& path) {
+  if (reply.code != 257) return false;
+  std::string_view text = splitLines(reply.text).front();
+  size_t open = text.find('"');
+  if (open == std::string_view::npos) return false;
+  path.clear();
+  for (size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] != '"') {
+      path.push_back(text[i]);
+    } else if (i + 1 < text.size() && text[i + 1] == '"') {
+      path.push_back('"');
+      ++i;
+    } else {
+      return path.starts_with("/");
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located) {
+  located = true;
+  if (!checkConnected(*connection_)) return false;
+  if (hasLineBreakOrNul(path)) {
+    recordFailure(FailureKind::refused, kInvalidName);
+    return false;
+  }
+  // The server is still in the log-in directory (nothing has changed it; every
+  // request names an absolute path), and a reconnection within the perform
+  // lands there again, so a relative value means what the user meant. Both
+  // commands go in one perform, over one connection.
+  Request request;
+  request.url = connection_->directoryUrl();
+  request.noBody = true;
+  request.quote = {"*CWD " + path, "*PWD"};
+  Outcome outcome = connection_->run(request);
+  const size_t count = outcome.replies.size();
+  if (outcome.code != CURLE_OK || count < 2 || !isPositive(outcome.replies[count - 2].code)) {
+    if (outcome.code == CURLE_OK && count >= 2) {
+      recordFailure(FailureKind::refused, outcome.replies[count - 2].text);
+    } else {
+      connection_->recordOutcome(outcome);
+    }
+    return false;
+  }
+  std::string absolute;
+  if (readPwdReply(outcome.replies.back(), absolute)) {
+    connection_->current = resolvePath("/", absolute);
+  } else {
+    located = false;
+    recordFailure(FailureKind::refused, outcome.replies.back().text);
+    connection_->current = resolvePath(connection_->current, path);
+  }
   return true;
 }
 

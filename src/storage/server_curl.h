@@ -32,6 +32,7 @@ class CurlServerSide : public ServerSide {
   void disconnect() override;
 
   bool changeDirectory(const std::string& name) override;
+  bool enterStartDirectory(const std::string& path, bool& located) override;
   std::string currentDirectory() const override;
 
   bool list(std::vector<ListRecord>& records) override;

@@ -33,6 +33,9 @@ struct LogIn {
   ServerAddress address;
   std::string user;
   std::string password;
+  // When not empty, the password (and, without a user, the user too) comes
+  // from the entry for the host in this netrc file; `password` is not used.
+  std::string netrcFile = {};
 };
 
 class ServerSide {
@@ -48,6 +51,16 @@ class ServerSide {
   // current directory, or ".." (the parent of the tracked path). The server is
   // asked to change into the directory, so a missing one fails.
   virtual bool changeDirectory(const std::string& name) = 0;
+  // Enters the start directory `path` as the server reads it: the value goes to
+  // the server unchanged (so its own forms, such as "~", work), right after
+  // the log-in, and the server is then asked for the absolute path, which is
+  // tracked from then on. When the server's answer holds no absolute path,
+  // `located` is false, the failure record holds that answer, and the path is
+  // tracked by name as changeDirectory would.
+  virtual bool enterStartDirectory(const std::string& path, bool& located) {
+    located = true;
+    return changeDirectory(path);
+  }
   // The tracked absolute path of the current directory.
   virtual std::string currentDirectory() const = 0;
 

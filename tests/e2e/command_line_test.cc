@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "e2e/robust_live_run.h"
 #include "support/ftp_server.h"
 #include "support/pty_run.h"
 #include "support/tool_text.h"
@@ -321,6 +325,68 @@ TEST_P(StartSequence, MissingServerStartDirectory) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, StartSequence, ::testing::ValuesIn(allServerKinds()),
                          [](const auto& info) { return serverKindName(info.param); });
+
+// The password from the netrc file NETRC names, on pyftpdlib, whose user's
+// password only that file holds; -p wins; an exposed file stops the run.
+TEST(NetrcFile, GivesThePasswordUnlessExposedOrOverridden) {
+  FtpServer server(ServerKind::pyftpdlib);
+  ASSERT_TRUE(server.started()) << server.startError();
+  const std::string host = server.hostArgument(), user = server.user();
+  TempTree local, home;
+  const std::string netrc = home.pathOf("netrc"), started = synchronizing("", "", host);
+  ScopedEnvironment variable("NETRC", netrc.c_str());
+  struct Case {
+    std::string password;
+    mode_t mode;
+    std::vector<std::string> arguments;
+    std::string output;
+  } cases[] = {
+      {server.password(), 0600, {"-u", user}, connecting(host, user) + started},
+      {server.password(), 0600, {}, connecting(host, "") + started},
+      {"wrong", 0600, {"-u", user, "-p", server.password()}, connecting(host, user) + started},
+      {server.password(), 0644, {"-u", user},
+       "\nError: Netrc file '" + netrc + "' holds a password that others than its owner can " +
+           "read or write; make it private (chmod 600) or take the password out\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(joined(c.arguments));
+    home.write("netrc", "machine 127.0.0.1 login " + user + "\n  password " + c.password + "\n");
+    chmod(netrc.c_str(), c.mode);
+    const size_t logBefore = server.log().size();
+    std::vector<std::string> arguments = {"-h", host};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    expectRun(runTool(arguments, local.path()), kBanner + c.output, c.mode == 0600 ? 0 : 1);
+    EXPECT_EQ(server.log().find("session opened", logBefore) == std::string::npos, c.mode != 0600);
+  }
+}
+
+// -s goes to the server as given; the path the server reports is tracked.
+TEST(ServerStartDirectory, IsTheOneTheServerResolves) {
+  struct Case {
+    ServerKind kind;
+    std::string value;
+    std::string landsIn;  // where the server puts the file, below its root
+  } cases[] = {
+      {ServerKind::pyftpdlib, "a/b", "a/b"},
+      {ServerKind::vsftpd, "~/a", "a"},
+      {ServerKind::vsftpd, "link/..", "real"},  // the server's ".." of the link's target
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    FtpServer server(c.kind);
+    ASSERT_TRUE(server.started()) << server.startError();
+    server.tree().mkdir("a/b");
+    server.tree().mkdir("real/deep");
+    ASSERT_EQ(symlink("real/deep", server.tree().pathOf("link").c_str()), 0);
+    TempTree local;
+    local.write("f.txt", "x");
+    RunResult result = runTool({"-h", server.hostArgument(), "-u", server.user(), "-p",
+                                server.password(), "-s", c.value, "-y"},
+                               local.path());
+    EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+    EXPECT_EQ(server.tree().read(c.landsIn + "/f.txt"), "x") << server.tree().snapshot();
+  }
+}
 
 }  // namespace
 }  // namespace tandrel::testing
