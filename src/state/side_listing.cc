@@ -137,6 +137,12 @@ bool SideListing::listDirectory() {
   entries.reserve(records.size());
   for (const ListRecord& record : records) {
     if (admit(record, isLocal)) entries.push_back(new Entry(record));
+    // Only a run killed in the middle of a transfer leaves a temporary copy
+    // (the run lock keeps out every other run): nothing else will remove it.
+    if (record.name == kTemporaryName && !record.isDirectory()) {
+      static_cast<void>(isLocal ? localSide().deleteFile(record.name)
+                                : serverSide().deleteFile(record.name));
+    }
   }
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry* a, const Entry* b) { return compareEntries(a, b) < 0; });
