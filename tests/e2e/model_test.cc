@@ -154,7 +154,8 @@ struct Model {
   std::string keys;
   int serverPrecision = 1;  // seconds per unit of the server's listed times
   std::string out;
-  std::set<std::string> saved;  // database files written, "dir/name"
+  std::set<std::string> saved;    // database files written, "dir/name"
+  std::set<std::string> visited;  // directories the run lists
   bool loose = false, problems = false;
   int rules = 0;  // the rules of Rule that changed something
   size_t key = 0;
@@ -331,6 +332,7 @@ struct Model {
 
   void sync(const std::string& dir) {
     if (!dir.empty()) out += entering(baseName(dir));
+    visited.insert(dir);
     Listing l = list(true, dir), s = list(false, dir);
     // With -y a side whose listing is suddenly empty deletes nothing on the other.
     bool emptyL = false, emptyS = false;
@@ -782,7 +784,8 @@ class History {
       if (!m.saved.count(file) && aL.dbStamps.count(file) && aL.dbStamps.at(file) != stamp)
         return "'" + file + "' was written again";
     for (const auto* d : {&aL, &aS})
-      if (!d->temps.empty()) return "a temporary file is left: '" + d->temps.front() + "'";
+      for (const std::string& temp : d->temps)
+        if (m.visited.count(parentOf(temp))) return "a temporary file is left: '" + temp + "'";
     return "";
   }
 
