@@ -26,8 +26,11 @@ inline bool isReservedName(std::string_view name) {
          name.starts_with(kTemporaryPrefix);
 }
 
-// A temporary file of another run, left long enough ago (a day) that no run can
-// still be writing it. `now` is the current time in the same representation.
+// A temporary file of another run that no run can still be writing: left by a
+// run of this host whose process is gone (a killed run), or a day old. A copy
+// moved aside while a file was replaced (".old") waits the day in any case, so
+// that a user can still take it back. `now` is the current time in the same
+// representation.
 bool isAbandonedTemporary(const ListRecord& record, FileTime now);
 
 // A name that must never reach the wire or a path: empty, or holding CR, LF, NUL or '/'.

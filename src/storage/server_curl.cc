@@ -850,6 +850,13 @@ bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
     const int64_t listedAt = now();
     std::vector<std::string_view> lines = innerLines(*outcome.lastReply());
     emptyAnswer = lines.empty();
+    // vsftpd may answer for a file with a "." line too (the file "d/d", looked
+    // up from inside "d"); only a listing with ".." is a directory's own.
+    bool ownListing = false;
+    for (std::string_view line : lines) ownListing |= line.size() > 3 && line.ends_with(" ..");
+    for (std::string_view line : lines) {
+      if (!ownListing && parseListLine(line, listedAt, record) && record.name == name) return true;
+    }
     for (std::string_view line : lines) {
       if (line.size() > 2 && line.substr(line.size() - 2) == " .") {
         // parseListLine refuses "." as a name: give it the name looked up.

@@ -86,8 +86,9 @@ std::string describeDatabase(const std::string& bytes) {
 
 std::string question(const std::string& format, const std::string& name, const std::string& side) {
   std::string text = format;
-  text.replace(text.find("%s"), 2, name);
-  size_t second = text.find("%s");
+  size_t first = text.find("%s");
+  text.replace(first, 2, name);
+  size_t second = text.find("%s", first + name.size());
   if (second != std::string::npos) text.replace(second, 2, side);
   return text;
 }
