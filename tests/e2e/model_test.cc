@@ -107,7 +107,7 @@ void scan(const std::string& root, const std::string& rel, Disk& disk) {
     struct stat st;
     if (lstat(item.path().c_str(), &st) != 0) continue;
     int64_t ns = st.st_mtim.tv_sec * 1000000000ll + st.st_mtim.tv_nsec;
-    if (name == kTemp) {
+    if (name.starts_with(kTemp)) {
       disk.temps.push_back(path);
     } else if (name == kLocalDb || name == kServerDb) {
       auto& pair = disk.dbs[rel];
@@ -491,7 +491,7 @@ Run runTool(const std::vector<std::string>& arguments, const std::string& keys, 
 const std::vector<std::string> kNames = {"a", "b c", "50%", "-x", "caf\xe9", "Z", "e.txt", "%s"};
 // Rules another change is still bringing to the tool: a disagreement in a run
 // where one of them decided something is counted apart, not as a failure.
-constexpr int kPending = kKeepsNewInDeletedTree | kRefusesToEmpty | kForgetsMovedRecords;
+constexpr int kPending = 0;
 
 struct Figures {
   int runs = 0, rounds = 0, disagreements = 0, pending = 0;

@@ -504,8 +504,9 @@ TEST_P(SyncWalk, FailedReturnToTheParentStopsBeforeActingInTheWrongPlace) {
   local.write("zz/x", "x", old());
   recordBothSides();
   local.remove("zz");
-  // The start and its listing go through; the way back from sub fails once.
-  std::ofstream(faultsFile()) << R"({"rules": [{"cmd": "CWD", "after": 2, "match": "^/)" +
+  // The start (sent as given) and its listing go through; the way back from
+  // sub fails once.
+  std::ofstream(faultsFile()) << R"({"rules": [{"cmd": "CWD", "after": 2, "match": "^/?)" +
                                      serverDirectory + "$\"}]}";
   sync({"-r", "-y"});
   expectActions(entering("sub") + entering("zz") + "\nABORTING: Lost in directory tree :(\n", 1);
