@@ -56,7 +56,7 @@ struct ServerOptions {
   // pyftpdlib only: a JSON file of faults to inject, read again whenever it
   // changes (its format is in pyftpd_server.py), so a test can arm a fault
   // between runs; empty for none. The file need not exist yet.
-  std::string faultsFile;
+  std::string faultsFile = {};
   // pyftpdlib only: a thread per connection, so that one client's slow reply
   // does not hold up another client.
   bool threaded = false;
