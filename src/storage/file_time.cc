@@ -22,18 +22,8 @@ int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-namespace {
-
-struct Civil {
-  int64_t year;
-  unsigned month, day, hour, minute;
-};
-
-// Howard Hinnant's civil_from_days, with the time of day.
-Civil civilFrom(FileTime time) {
-  const int64_t seconds = static_cast<int64_t>(time / 10000000ULL) - kEpochDifference;
-  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-  const int64_t ofDay = seconds - days * 86400;
+// Howard Hinnant's civil_from_days.
+CivilDate civilFromDays(int64_t days) {
   days += 719468;
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const int64_t doe = days - era * 146097;
@@ -42,8 +32,23 @@ Civil civilFrom(FileTime time) {
   const int64_t mp = (5 * doy + 2) / 153;
   const unsigned day = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
   const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day,
-          static_cast<unsigned>(ofDay / 3600), static_cast<unsigned>(ofDay / 60 % 60)};
+  return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+namespace {
+
+struct Civil {
+  int64_t year;
+  unsigned month, day, hour, minute;
+};
+
+Civil civilFrom(FileTime time) {
+  const int64_t seconds = static_cast<int64_t>(time / 10000000ULL) - kEpochDifference;
+  const int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  const int64_t ofDay = seconds - days * 86400;
+  const CivilDate date = civilFromDays(days);
+  return {date.year, date.month, date.day, static_cast<unsigned>(ofDay / 3600),
+          static_cast<unsigned>(ofDay / 60 % 60)};
 }
 
 }  // namespace

@@ -14,6 +14,13 @@ FileTime fileTimeFromUnix(int64_t seconds, uint32_t nanoseconds = 0);
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
 int64_t daysFromCivil(int64_t year, unsigned month, unsigned day);
 
+struct CivilDate {
+  int64_t year;
+  unsigned month, day;  // 1..12, 1..31
+};
+// The proleptic Gregorian date of a day count since 1970-01-01.
+CivilDate civilFromDays(int64_t days);
+
 // Whether `recorded` has every field that a listing showed of `listed`
 // (`shown`): month, day, hour and minute of a time without a year; the date of
 // a date without a time; everything of a whole time. A listing that showed no

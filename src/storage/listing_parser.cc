@@ -45,18 +45,6 @@ int64_t unixSeconds(int64_t year, unsigned month, unsigned day, unsigned hour, u
   return daysFromCivil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
 }
 
-// The proleptic Gregorian year of a day count since 1970-01-01 (Howard
-// Hinnant's civil_from_days, year only).
-int64_t yearFromDays(int64_t days) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  return yoe + era * 400 + (mp >= 10 ? 1 : 0);
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -160,8 +148,9 @@ bool looksLikeUnixMode(std::string_view mode) {
 // same line always gives the same time.
 int64_t inferYear(unsigned month, unsigned day, unsigned hour, unsigned minute, int64_t now) {
   const int64_t limit = now + kSecondsPerDay;
-  int64_t year = yearFromDays(limit >= 0 ? limit / kSecondsPerDay
-                                         : (limit - kSecondsPerDay + 1) / kSecondsPerDay);
+  int64_t year = civilFromDays(limit >= 0 ? limit / kSecondsPerDay
+                                          : (limit - kSecondsPerDay + 1) / kSecondsPerDay)
+                     .year;
   // Feb 29 may need up to eight years to find a leap year that fits.
   for (int tries = 0; tries < 9; ++tries, --year) {
     if (isValidDate(year, month, day) && unixSeconds(year, month, day, hour, minute, 0) <= limit) {
