@@ -850,12 +850,18 @@ bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
     const int64_t listedAt = now();
     std::vector<std::string_view> lines = innerLines(*outcome.lastReply());
     emptyAnswer = lines.empty();
-    // vsftpd may answer for a file with a "." line too (the file "d/d", looked
-    // up from inside "d"); only a listing with ".." is a directory's own.
-    bool ownListing = false;
-    for (std::string_view line : lines) ownListing |= line.size() > 3 && line.ends_with(" ..");
+    // vsftpd may answer for a file with "." and ".." lines beside the file's
+    // own (a file named like a directory of its path, looked up from inside
+    // that directory), and a directory's listing may hold a child of its own
+    // name: where both readings fit, SIZE, which answers only for files, decides.
+    bool withDot = false;
+    for (std::string_view line : lines) withDot |= line.size() > 2 && line.ends_with(" .");
     for (std::string_view line : lines) {
-      if (!ownListing && parseListLine(line, listedAt, record) && record.name == name) return true;
+      if (!parseListLine(line, listedAt, record) || record.name != name) continue;
+      if (!withDot || record.isDirectory()) return true;
+      Outcome size = connection_->command("SIZE " + path);
+      if (size.code == CURLE_OK && isPositive(size.lastCode())) return true;
+      break;
     }
     for (std::string_view line : lines) {
       if (line.size() > 2 && line.substr(line.size() - 2) == " .") {

@@ -196,11 +196,12 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   } else if (c < 0) {
     if (l->state == Deleted) {
       commitEntry(l, 1);
-    } else if ((forgotten || purgeForRecreate(local, l, nullptr)) &&
-               createDirectory(server, nullptr, l, 1)) {
+    } else if (createDirectory(server, nullptr, l, 1) &&
+               (forgotten || purgeForRecreate(local, l, nullptr))) {
       // Server records under a directory the server never had (it was moved,
       // renamed or copied here with its state files) describe another place:
-      // trusted, they would turn every file in it into a server deletion.
+      // trusted, they would turn every file in it into a server deletion. They
+      // go once the directory exists, so a declined or failed creation keeps them.
       sub = &l->name;
       forgotten = true;
     }

@@ -816,7 +816,11 @@ TEST_P(ModelTest, RandomHistoriesAgreeWithTheModel) {
   const char* seed = given && *given ? given : nullptr;
   auto until = std::chrono::steady_clock::now() +
                std::chrono::seconds(minutes ? static_cast<long>(std::atof(minutes) * 60) : 0);
-  std::vector<uint64_t> seeds = {1, 2, 3, 4, 5, 6, 7, 8};
+  // Seeds that found faults: 1796653961006 and 1796658238072, vsftpd look-ups
+  // of a file named like its directory; 1796658238113, server records forgotten
+  // under a directory whose creation failed.
+  std::vector<uint64_t> seeds = {1, 2, 3, 4, 5, 6, 7, 8, 1796653961006, 1796658238072,
+                                 1796658238113};
   if (seed) seeds = {std::stoull(seed)};
   uint64_t next = seed ? std::stoull(seed) : static_cast<uint64_t>(std::time(nullptr)) * 1000;
   for (size_t i = 0; i < seeds.size() || (minutes && std::chrono::steady_clock::now() < until); ++i)
