@@ -1,6 +1,7 @@
 #include "sync/tree_removal.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -88,16 +89,14 @@ int removeServerTree(const std::string& name) {
 
 namespace {
 
+// The recorded write time of each file of a directory, by name.
+using RecordedFiles = std::unordered_map<std::string, FileTime>;
+
 // Whether a local file is new or changed against its directory's records.
-bool newSinceLastRun(const ListRecord& record, const Entry* recorded, bool& changed) {
-  for (const Entry* e = recorded; e != nullptr; e = e->next) {
-    if (!e->isDirectory && e->name == record.name) {
-      changed = record.writeTime > e->writeTime;
-      return changed;
-    }
-  }
-  changed = false;
-  return true;
+bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bool& changed) {
+  auto found = recorded.find(record.name);
+  changed = found != recorded.end() && record.writeTime > found->second;
+  return found == recorded.end() || changed;
 }
 
 }  // namespace
@@ -125,6 +124,11 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
   if (isLocal && !StateDatabase().load(true, recorded)) recorded = nullptr;
   std::vector<ListRecord> records;
   ok = isLocal ? local.list(records) : server.list(records);
+  RecordedFiles recordedFiles;
+  for (const Entry* e = recorded; e != nullptr; e = e->next) {
+    if (!e->isDirectory) recordedFiles.emplace(e->name, e->writeTime);
+  }
+  delete recorded;
   // In name order, so that the warnings read the same on every run.
   std::sort(records.begin(), records.end(),
             [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
@@ -136,7 +140,8 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
       reserved.push_back(record.name);
     } else if (record.isDirectory() && !record.isLink) {
       ok = keepChangedFiles(isLocal, record.name, path + "/" + record.name, act, kept) != 0;
-    } else if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
+    } else if (bool changed;
+               !record.isDirectory() && newSinceLastRun(record, recordedFiles, changed)) {
       ++kept;
       if (!act) {
         out("Warning: Keeping '%s/%s', %s since the last run\n", path.c_str(),
@@ -147,7 +152,6 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
       ok = isLocal ? local.deleteFile(record.name) : server.deleteFile(record.name);
     }
   }
-  delete recorded;
   const bool empties = kept == keptBefore;
   // A directory that keeps something keeps its state files too; the run
   // brings them up to date when it synchronises the directory.
