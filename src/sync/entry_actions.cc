@@ -251,9 +251,11 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
       side.sideName(), side.otherSideName());
   // Under -y nobody saw what the tree holds: files in it that are new or
   // changed since the last run, on the side that wins file conflicts, stay,
-  // and the directory is then new here and goes to the other side again.
+  // and the directory is then new here and goes to the other side again. A
+  // link goes as a link, which deletes nothing, so it needs no look inside.
   int kept = 0;
-  const bool keeping = result && yesSwitch && side.isLocal != settings.ftpWins;
+  const bool keeping =
+      result && yesSwitch && side.isLocal != settings.ftpWins && !target->isLink;
   // A tree that could not be looked through is not removed either.
   if (keeping && (!keepChangedFiles(side.isLocal, target->name, target->name, false, kept) ||
                   (kept > 0 && !keepChangedFiles(side.isLocal, target->name, target->name,

@@ -21,16 +21,22 @@ std::vector<std::pair<uint64_t, uint64_t>> purgePath;
 // The local start directory: a link back into the tree is not followed by the
 // walk, so the purge must not follow it either and forget another directory's records.
 std::pair<uint64_t, uint64_t> localStart{0, 0};
+
+// Whether the local `name` is a link. Asked again at the moment of deleting: a
+// directory reached through a link goes as a link, and what it leads to
+// (outside the tree, or shared with another way in) stays.
+bool isLocalLink(const std::string& name) {
+  ListRecord self;
+  return localSide().lookUp(name, self) && self.isLink;
+}
+
 }  // namespace
 
 void setLocalStart(uint64_t device, uint64_t inode) { localStart = {device, inode}; }
 
 int removeLocalTree(const std::string& name) {
   LocalSide& local = localSide();
-  ListRecord self;
-  if (local.lookUp(name, self) && self.isLink) {
-    // A directory reached through a link: the link goes, what it leads to
-    // (outside the tree, or shared with another way in) stays.
+  if (isLocalLink(name)) {
     bool removed = local.deleteFile(name);
     setErrorText(!removed);
     return removed ? 1 : 0;
@@ -106,14 +112,11 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
   if (lostInTree) return 0;
   LocalSide& local = localSide();
   ServerSide& server = serverSide();
-  if (isLocal) {
+  if (isLocal && isLocalLink(name)) {
     // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
-    ListRecord self;
-    if (local.lookUp(name, self) && self.isLink) {
-      bool ok = !act || local.deleteFile(name);
-      setErrorText(!ok);
-      return ok ? 1 : 0;
-    }
+    bool ok = !act || local.deleteFile(name);
+    setErrorText(!ok);
+    return ok ? 1 : 0;
   }
   bool ok = isLocal ? local.changeDirectory(name) : server.changeDirectory(name);
   setErrorText(!ok);

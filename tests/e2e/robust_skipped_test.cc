@@ -91,6 +91,19 @@ TEST_F(ServerLinks, ALinkThatCanBeEnteredIsADirectory) {
   EXPECT_EQ(local.read("linkdir/x"), "x");
   expectQuietRerun({"-r", "-y"}, "Synchronizing directory 'linkdir'...\n"
                                  "Synchronizing directory 'realdir'...\n");
+
+  // Deleted locally, under -y -f: the link goes as a link, and nothing is
+  // looked at, kept or removed behind it.
+  remote().mkdir("realdir/empty");
+  local.mkdir("realdir/empty");
+  local.remove("linkdir");
+  result = run({"-r", "-y", "-f"});
+  EXPECT_TRUE(result.exitedWith(0)) << result.describe();
+  EXPECT_NE(result.output.find("Deleting directory 'linkdir' on server"), std::string::npos)
+      << result.describe();
+  EXPECT_FALSE(remote().exists("linkdir"));
+  EXPECT_TRUE(remote().exists("realdir/empty"));
+  EXPECT_EQ(remote().read("realdir/x"), "x");
 }
 
 }  // namespace
