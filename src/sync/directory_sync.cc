@@ -6,6 +6,7 @@
 #include "console/output.h"
 #include "storage/sides.h"
 #include "sync/entry_actions.h"
+#include "sync/file_plan.h"
 #include "sync/tree_removal.h"
 
 namespace tandrel {
@@ -105,63 +106,46 @@ bool DirectorySync::stopRequested() {
 
 void DirectorySync::fileStep(Entry*& l, Entry*& s) {
   if (leaveSkippedPair(local, server, l, s, 0)) return;
-  int c = compareEntries(l, s);
-  if (c < 0) {
-    if (l->state == Deleted) {
-      commitEntry(l, 1);
+  const int c = compareEntries(l, s);
+  Entry* const localEntry = c <= 0 ? l : nullptr;
+  Entry* const serverEntry = c >= 0 ? s : nullptr;
+  // A copy goes to a name that is absent or only recorded as a new file, and
+  // over an unchanged one as an update without a question.
+  auto copy = [](SideListing& to, Entry* target, Entry* source) {
+    if (target == nullptr || target->state == Deleted) {
+      createFrom(to, target, source);
     } else {
-      createFrom(server, nullptr, l);
+      updateFile(to, target, source, 0, 1);
     }
-    l = local.next(0);
-    return;
+  };
+  switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), settings.ftpWins)) {
+    case FileAction::leave:
+      break;
+    case FileAction::forget:
+      commitEntry(localEntry, 1);
+      commitEntry(serverEntry, 1);
+      break;
+    case FileAction::copyToLocal:
+      copy(local, localEntry, serverEntry);
+      break;
+    case FileAction::copyToServer:
+      copy(server, serverEntry, localEntry);
+      break;
+    case FileAction::overwriteLocal:
+      updateFile(local, localEntry, serverEntry, 1, 1);
+      break;
+    case FileAction::overwriteServer:
+      updateFile(server, serverEntry, localEntry, 1, 1);
+      break;
+    case FileAction::deleteLocal:
+      deleteFile(local, localEntry, serverEntry);
+      break;
+    case FileAction::deleteServer:
+      deleteFile(server, serverEntry, localEntry);
+      break;
   }
-  if (c > 0) {
-    if (s->state == Deleted) {
-      commitEntry(s, 1);
-    } else {
-      createFrom(local, nullptr, s);
-    }
-    s = server.next(0);
-    return;
-  }
-  const bool localChanged = l->state == New || l->state == Changed;
-  const bool serverChanged = s->state == New || s->state == Changed;
-  if (l->state == Unchanged) {
-    if (serverChanged) {
-      updateFile(local, l, s, 0, 1);
-    } else if (s->state == Deleted) {
-      deleteFile(local, l, s);
-    }
-  } else if (localChanged) {
-    if (s->state == Unchanged) {
-      updateFile(server, s, l, 0, 1);
-    } else if (serverChanged) {
-      if (settings.ftpWins) {
-        updateFile(local, l, s, 1, 1);
-      } else {
-        updateFile(server, s, l, 1, 1);
-      }
-    } else if (settings.ftpWins) {
-      deleteFile(local, l, s);
-    } else {
-      createFrom(server, s, l);
-    }
-  } else {  // deleted locally
-    if (s->state == Unchanged) {
-      deleteFile(server, s, l);
-    } else if (serverChanged) {
-      if (settings.ftpWins) {
-        createFrom(local, l, s);
-      } else {
-        deleteFile(server, s, l);
-      }
-    } else {
-      commitEntry(l, 1);
-      commitEntry(s, 1);
-    }
-  }
-  l = local.next(0);
-  s = server.next(0);
+  if (localEntry) l = local.next(0);
+  if (serverEntry) s = server.next(0);
 }
 
 void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
