@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -226,7 +227,8 @@ INSTANTIATE_TEST_SUITE_P(Histories, CrashSweep, ::testing::Values(
                 t.local.write("sub/c", "c1", kOld);
                 ASSERT_TRUE(t.runPipedWith({"-r", "-y"}).exitedWith(0));
                 t.local.write("a", "a2", kOld + 60);
-                t.remote().write("sub/c", "c2", kOld + 60);
+                // Newer than the upload that the server recorded.
+                t.remote().write("sub/c", "c2", std::time(nullptr) + 120);
                 t.local.remove("gone1");
                 t.remote().remove("sub/gone2");
               },
