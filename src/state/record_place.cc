@@ -9,18 +9,21 @@ std::string placeBelow(const std::string& parent, const std::string& name) {
   return parent == "/" ? "/" + name : parent + "/" + name;
 }
 
-std::string placeFileBytes(const std::string& place) { return place + "\n"; }
-
-std::optional<std::string> boundPlace() {
-  std::string bytes;
-  if (!localSide().readFile(std::string(kPlaceName), bytes)) return std::nullopt;
-  if (!bytes.ends_with('\n')) bytes.clear();  // damaged: binds to no place at all
-  return bytes.substr(0, bytes.empty() ? 0 : bytes.size() - 1);
+std::string placeFileBytes(const Place& place) {
+  return place.path + "\nlocal " + place.local + "\nserver " + place.server + "\n";
 }
 
-bool recordsBelongHere(const std::string& place, bool parentVouches) {
-  const std::optional<std::string> bound = boundPlace();
-  return bound ? *bound == place : parentVouches;
+bool recordsBelongHere(const Place& place, bool parentVouches) {
+  std::string bytes;
+  if (!localSide().readFile(std::string(kPlaceName), bytes)) return parentVouches;
+  const size_t pathEnd = bytes.find('\n');
+  if (pathEnd != std::string::npos && bytes.compare(0, pathEnd, place.path) == 0 &&
+      pathEnd == place.path.size()) {
+    return true;
+  }
+  // A damaged file binds to no place at all.
+  const std::string bound = placeFileBytes(place);
+  return pathEnd != std::string::npos && bytes.substr(pathEnd) == bound.substr(bound.find('\n'));
 }
 
 }  // namespace tandrel

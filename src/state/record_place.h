@@ -4,32 +4,35 @@
 // end of the last run. Carried elsewhere with the directory (a move, a rename,
 // a copy with its state files), they describe another place: taken as this
 // place's, every recorded file missing here would count as deleted. So each
-// directory's records are bound to its path below the start directories, in a
-// small file beside them ("zztandrel.zzplace"), and used only where that path
-// is the directory's own. The path relative to the start directories does not
-// change when the whole tree is moved or renamed, nor when the parent's
-// records are lost, so genuine records stay in force then.
+// directory's records are bound to the place they were written for, in a small
+// file beside them ("zztandrel.zzplace"): the directory's path below the start
+// directories, and the two directories themselves (the local one by device and
+// inode, the server one by its absolute path). Records count where the path
+// below the start directories is the same (the whole tree moved or renamed as
+// one, the parent's records lost), or where both directories are the very ones
+// they were written in (a subtree now synchronised from another start).
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace tandrel {
 
-// The place of `name` inside the directory at `parent` ("/" for the start
-// directories).
+struct Place {
+  std::string path;    // below the start directories: "/" for them, "/old/docs"
+  std::string local;   // "DEVICE:INODE" of the local directory
+  std::string server;  // the server directory's absolute path
+};
+
+// The path of `name` below the directory at `parent`.
 std::string placeBelow(const std::string& parent, const std::string& name);
 
-// The place the records in the local working directory were bound to, or
-// nothing when no place file is there (records of older versions, or none).
-std::optional<std::string> boundPlace();
+// The bytes of the place file for `place`.
+std::string placeFileBytes(const Place& place);
 
 // Whether the records in the local working directory belong to `place`: the
-// place file names it, or there is no place file and the parent's records
-// vouch for the directory (they know it, or the parent has none).
-bool recordsBelongHere(const std::string& place, bool parentVouches);
-
-// The bytes of the place file for `place`.
-std::string placeFileBytes(const std::string& place);
+// place file names its path or both its directories, or there is no place file
+// and the parent's records vouch for the directory (they know it, or the
+// parent has none).
+bool recordsBelongHere(const Place& place, bool parentVouches);
 
 }  // namespace tandrel

@@ -186,6 +186,7 @@ int SideListing::open(const std::string& name) {
     if (localSide().lookUp(".", here)) {
       openLocalDirectories.emplace_back(here.device, here.inode);
       identified_ = true;
+      place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
   }
   if (!listDirectory()) {
@@ -193,7 +194,7 @@ int SideListing::open(const std::string& name) {
                         : "Error: Can't load server directory file list");
     return 0;
   }
-  if (isLocal && !place.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
+  if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
   Entry* recorded = nullptr;
   if (!recordsIgnored && !database.load(isLocal, recorded)) {
     reportError("Warning: Can't load %s database file '%s'", sideName(),
@@ -409,7 +410,10 @@ void saveTogether(SideListing& local, SideListing& server) {
                                       : "Warning: Can't save server database file",
                      std::nullopt});
   }
-  if (!local.place.empty() && boundPlace() != local.place) {
+  std::string bound;
+  if (!local.place.path.empty() &&
+      (!localSide().readFile(std::string(kPlaceName), bound) ||
+       bound != placeFileBytes(local.place))) {
     group.push_back({std::string(kPlaceName), placeFileBytes(local.place),
                      "Warning: Can't save database place file", std::nullopt});
   }

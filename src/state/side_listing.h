@@ -6,6 +6,7 @@
 #include <string>
 
 #include "state/entry.h"
+#include "state/record_place.h"
 #include "state/state_database.h"
 
 namespace tandrel {
@@ -48,10 +49,11 @@ class SideListing {
   const char* otherSideName() const { return isLocal ? "server" : "local"; }
 
   const int isLocal;
-  // Set before open. The directory's path below the start directories ("/"
-  // for them; empty: not checked), and whether the parent's records vouch for
-  // it where no place file says where its records belong (record_place.h).
-  std::string place;
+  // Set before open. The place the directory's records must belong to (its
+  // path empty: not checked; the local directory is filled in by open), and
+  // whether the parent's records vouch for it where no place file says where
+  // its records belong (record_place.h).
+  Place place;
   bool parentVouches = true;
   // The directory's records were written for another place: this listing
   // merged with none. A local listing finds it out; the server one is told.

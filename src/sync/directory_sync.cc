@@ -37,7 +37,10 @@ int DirectorySync::run() {
   if (ListRecord start; name.empty() && localSide().lookUp(".", start)) {
     setLocalStart(start.device, start.inode);
   }
-  local.place = place;
+  // The server is still in the parent: the path it is about to enter.
+  const std::string serverHere = serverSide().currentDirectory();
+  local.place.path = place;
+  local.place.server = name.empty() ? serverHere : placeBelow(serverHere, name);
   local.parentVouches = parentVouches;
   int ok = local.open(name);
   server.recordsIgnored = local.recordsIgnored;

@@ -366,7 +366,8 @@ struct Model {
     // Records are used only where they were written: the place file names the
     // directory, or, without one, the parent's records know it.
     const std::string place = "/" + dir;
-    const bool ignored = places.count(dir) ? places[dir] != place + "\n" : !vouches;
+    const bool ignored =
+        places.count(dir) ? places[dir].substr(0, places[dir].find('\n')) != place : !vouches;
     if (ignored && (dbs[dir].first || dbs[dir].second)) rules |= kIgnoresRecordsOfAnotherPlace;
     Listing l = list(true, dir, ignored), s = list(false, dir, ignored);
     // With -y a side whose listing is suddenly empty deletes nothing on the other.
