@@ -35,7 +35,9 @@ class DirectoryWalk : public ::testing::Test {
     ASSERT_TRUE(serverSide().connect(logIn)) << lastFailure().text;
     installLocalSide(&faulty);
     settings.recursive = 1;
+    // As -y: no question may read the keyboard, whose end stays ended.
     yesSwitch = alwaysCreateDirectory = alwaysOverwrite = alwaysDeleteUnchangedFile = 1;
+    alwaysDeleteUpdatedFile = alwaysDeleteDirectory = 1;
   }
   void TearDown() override {
     installLocalSide(nullptr);
