@@ -8,6 +8,7 @@
 #include "console/output.h"
 #include "console/terminal.h"
 #include "storage/netrc_file.h"
+#include "storage/replacement_journal.h"
 #include "storage/run_lock.h"
 #include "storage/sides.h"
 #include "sync/directory_sync.h"
@@ -104,7 +105,10 @@ int runTandrel(int count, char** arguments) {
                   settings.host.c_str(), settings.user.c_str());
     }
   } else {
+    LocalReplacementJournal journal;
+    serverSide().setReplacementJournal(&journal);
     synchronizeStartDirectories();
+    serverSide().setReplacementJournal(nullptr);
     serverSide().disconnect();
   }
   closeSession();

@@ -1,13 +1,16 @@
 #include "state/side_listing.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "state/record_place.h"
 #include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
@@ -175,11 +178,15 @@ int SideListing::open(const std::string& name) {
     }
     entered = 1;
   }
+  // A replacement a run left half done here is finished or undone before the
+  // listing could take its copies for files of their own, or for leftovers.
+  keepTemporaries_ = !isLocal && !settleReplacement();
   if (isLocal) {
     ListRecord here;
     if (localSide().lookUp(".", here)) {
       openLocalDirectories.emplace_back(here.device, here.inode);
       identified_ = true;
+      place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
   }
   if (!listDirectory()) {
@@ -187,12 +194,14 @@ int SideListing::open(const std::string& name) {
                         : "Error: Can't load server directory file list");
     return 0;
   }
+  if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
   Entry* recorded = nullptr;
-  if (!database.load(isLocal, recorded)) {
+  if (!recordsIgnored && !database.load(isLocal, recorded)) {
     reportError("Warning: Can't load %s database file '%s'", sideName(),
                 StateDatabase::fileName(isLocal));
     recorded = nullptr;
   }
+  hadRecords = recorded != nullptr;
   merge(recorded);
   delete recorded;
   cursor = &head;
@@ -204,7 +213,7 @@ bool SideListing::listDirectory() {
   bool ok = isLocal ? localSide().list(records) : serverSide().list(records);
   setErrorText(!ok);
   if (!ok) return false;
-  removeAbandonedTemporaries(isLocal, records);
+  if (!keepTemporaries_) removeAbandonedTemporaries(isLocal, records);
   // Sorting once keeps a listing of n entries at n log n; stable, so that equal
   // names keep the order the side gave them, as one-by-one insertion would.
   std::vector<Entry*> entries;
@@ -333,9 +342,16 @@ void SideListing::insertSorted(Entry* entry) {
   *link = entry;
 }
 
+bool SideListing::needsSave() const {
+  for (const Entry* entry = head; entry != nullptr; entry = entry->next) {
+    if (entry->touched) return true;
+  }
+  return false;
+}
+
 void SideListing::close() {
   if (head != nullptr) {
-    if (!lostInTree) database.save(head, isLocal);
+    if (!lostInTree && !saved) database.save(head, isLocal);
     delete head;
     head = nullptr;
   }
@@ -352,11 +368,68 @@ void SideListing::close() {
     entered = 0;
   }
   unreadLines_ = false;
+  saved = false;
   if (identified_) {
     openLocalDirectories.pop_back();
     identified_ = false;
   }
   cursor = nullptr;
+}
+
+namespace {
+
+// One file of the group: its new bytes, or nothing to remove it.
+struct GroupWrite {
+  std::string name;
+  std::optional<std::string> bytes;
+  const char* warning;
+  std::optional<std::string> old;
+};
+
+bool writeOrRemove(const std::string& name, const std::optional<std::string>& bytes) {
+  if (bytes) return localSide().replaceFile(name, *bytes);
+  return localSide().deleteFile(name) || lastFailure().kind == FailureKind::notFound;
+}
+
+}  // namespace
+
+void saveTogether(SideListing& local, SideListing& server) {
+  if (lostInTree || (local.head == nullptr && server.head == nullptr)) return;
+  const bool localSaves = local.needsSave(), serverSaves = server.needsSave();
+  local.saved = server.saved = true;
+  if (!localSaves && !serverSaves) return;
+  // The local database first: should the run die between the two, the side
+  // with new records is the one whose files the run changed least.
+  std::vector<GroupWrite> group;
+  for (SideListing* listing : {&local, &server}) {
+    const bool saves = listing == &local ? localSaves : serverSaves;
+    if (!saves && !local.recordsIgnored) continue;
+    group.push_back({StateDatabase::fileName(listing->isLocal),
+                     saves ? std::optional(encodeDatabase(listing->head)) : std::nullopt,
+                     listing->isLocal ? "Warning: Can't save local database file"
+                                      : "Warning: Can't save server database file",
+                     std::nullopt});
+  }
+  std::string bound;
+  if (!local.place.path.empty() &&
+      (!localSide().readFile(std::string(kPlaceName), bound) ||
+       bound != placeFileBytes(local.place))) {
+    group.push_back({std::string(kPlaceName), placeFileBytes(local.place),
+                     "Warning: Can't save database place file", std::nullopt});
+  }
+  for (GroupWrite& write : group) {
+    std::string bytes;
+    if (localSide().readFile(write.name, bytes)) write.old = std::move(bytes);
+  }
+  for (size_t i = 0; i < group.size(); ++i) {
+    if (writeOrRemove(group[i].name, group[i].bytes)) continue;
+    setErrorText(true);
+    reportError("%s", group[i].warning);
+    const Failure failure = lastFailure();
+    while (i-- > 0) writeOrRemove(group[i].name, group[i].old);
+    recordFailure(failure.kind, failure.text);
+    return;
+  }
 }
 
 }  // namespace tandrel

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,12 +50,18 @@ TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
   tree.write(".hidden", "1");
   tree.write("zztandrel.zzserverdb", "not ours to list");
   tree.write("zztandrel.zztemp", "left by a killed run", 1000);
-  tree.write("zztandrel.zztemp.host.7.8.0009", "another run's, in use");
+  const std::string inUse = "zztandrel.zztemp.host.0123456789abcdef.7." +
+                            std::to_string(std::time(nullptr) - 3600) + ".0009";
+  tree.write(inUse, "another machine's run, in use");
+  tree.write("zztandrel.zztemp.host.0123456789abcdef.7.8.0009", "another machine's, old");
+  tree.write("zztandrel.zztemplate.txt", "a file like any other");
   SideListing listing(1);
   ASSERT_EQ(listing.open(""), 1);
-  EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 a-dir/:2");
+  EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 zztandrel.zztemplate.txt:2 a-dir/:2");
   EXPECT_FALSE(tree.exists("zztandrel.zztemp")) << "abandoned for more than a day";
-  EXPECT_TRUE(tree.exists("zztandrel.zztemp.host.7.8.0009"));
+  EXPECT_TRUE(tree.exists(inUse));
+  EXPECT_FALSE(tree.exists("zztandrel.zztemp.host.0123456789abcdef.7.8.0009"))
+      << "more than a day old by the time in its name";
 }
 
 TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {

@@ -1016,23 +1016,46 @@ bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t
   // Some servers rename only onto a free name. The old copy is moved aside
   // and the new one renamed into its place; if that is refused too, the old
   // copy goes back. The real name is never written directly, so a broken
-  // transfer can never leave a short file there.
+  // transfer can never leave a short file there. The journal says what is
+  // under way, so that a run cut off between the renames is settled by the
+  // next one instead of leaving the file under no name.
   const Failure refusal = lastFailure();
-  const std::string aside = temporary + ".old";
   ListRecord existing;
-  if (!lookUp(name, existing) || existing.kind != RecordKind::file ||
-      !renameOnServer(connection, target, aside)) {
+  if (!lookUp(name, existing) || existing.kind != RecordKind::file) {
     recordFailure(refusal.kind, refusal.text);
-  } else if (renameOnServer(connection, temporary, target)) {
-    connection.command("DELE " + aside);
-    return true;
-  } else {
-    const Failure second = lastFailure();
-    renameOnServer(connection, aside, target);
-    recordFailure(second.kind, second.text);
+    discardTemporary(connection, temporary);
+    return false;
   }
-  discardTemporary(connection, temporary);
+  const std::string asideLeaf = asideName(static_cast<int64_t>(std::time(nullptr)));
+  const std::string aside = childPath(connection.current, asideLeaf);
+  if (journal_ && !journal_->begin({name, temporaryName(), asideLeaf})) {
+    const Failure unwritten = lastFailure();
+    discardTemporary(connection, temporary);
+    recordFailure(unwritten.kind, unwritten.text);
+    return false;
+  }
+  const bool movedAside = renameOnServer(connection, target, aside);
+  if (movedAside && renameOnServer(connection, temporary, target)) {
+    // Should the old copy stay, the journal stays too, and the next run here
+    // deletes it.
+    if (isPositive(connection.command("DELE " + aside).lastCode()) && journal_) journal_->end();
+    return true;
+  }
+  const Failure failed = movedAside ? lastFailure() : refusal;
+  if (journal_) {
+    journal_->settle();
+  } else {
+    if (movedAside) renameOnServer(connection, aside, target);
+    discardTemporary(connection, temporary);
+  }
+  recordFailure(failed.kind, failed.text);
   return false;
+}
+
+bool CurlServerSide::renameFile(const std::string& from, const std::string& to) {
+  if (!checkName(from) || !checkName(to) || !checkConnected(*connection_)) return false;
+  return renameOnServer(*connection_, childPath(connection_->current, from),
+                        childPath(connection_->current, to));
 }
 
 }  // namespace tandrel

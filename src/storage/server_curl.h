@@ -39,6 +39,7 @@ class CurlServerSide : public ServerSide {
   bool lookUp(const std::string& name, ListRecord& record) override;
 
   bool deleteFile(const std::string& name) override;
+  bool renameFile(const std::string& from, const std::string& to) override;
   bool createDirectory(const std::string& name) override;
   bool removeDirectory(const std::string& name) override;
 
@@ -54,6 +55,7 @@ class CurlServerSide : public ServerSide {
   // block, with the bytes moved so far and the total (0 when libcurl does not
   // know it). It must return quickly; an empty function turns it off.
   void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) override;
+  void setReplacementJournal(ReplacementJournal* journal) override { journal_ = journal; }
 
  private:
   // Fills in what a listing line of the current directory left open: whether a
@@ -62,6 +64,7 @@ class CurlServerSide : public ServerSide {
   bool isDirectoryLink(const std::string& path);
 
   std::unique_ptr<CurlConnection> connection_;
+  ReplacementJournal* journal_ = nullptr;
 };
 
 }  // namespace tandrel

@@ -14,6 +14,7 @@
 
 #include "storage/byte_stream.h"
 #include "storage/list_record.h"
+#include "storage/replacement_journal.h"
 
 namespace tandrel {
 
@@ -74,6 +75,9 @@ class ServerSide {
   virtual bool lookUp(const std::string& name, ListRecord& record) = 0;
 
   virtual bool deleteFile(const std::string& name) = 0;
+  // Renames the file `from` to `to`, both in the current directory; a server
+  // may refuse when `to` exists.
+  virtual bool renameFile(const std::string& from, const std::string& to) = 0;
   virtual bool createDirectory(const std::string& name) = 0;
   virtual bool removeDirectory(const std::string& name) = 0;
 
@@ -90,6 +94,10 @@ class ServerSide {
   // new copy still cannot take its place. On failure the temporary copy is
   // removed and `name` is as it was. `sent` counts the bytes.
   virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+
+  // Where a replacement that takes more than one rename is recorded while it
+  // is under way (nullptr: nowhere). The caller keeps ownership.
+  virtual void setReplacementJournal(ReplacementJournal* journal) { (void)journal; }
 
   // Called during downloads and uploads with the bytes moved so far and the
   // total (0 when unknown); an empty function turns it off. Sides that cannot

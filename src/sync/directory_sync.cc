@@ -1,5 +1,6 @@
 #include "sync/directory_sync.h"
 
+#include "state/record_place.h"
 #include "state/run_state.h"
 #include "console/interrupt.h"
 #include "console/error_text.h"
@@ -37,7 +38,14 @@ int DirectorySync::run() {
   if (ListRecord start; name.empty() && localSide().lookUp(".", start)) {
     setLocalStart(start.device, start.inode);
   }
-  int ok = local.open(name) && server.open(name);
+  // The server is still in the parent: the path it is about to enter.
+  const std::string serverHere = serverSide().currentDirectory();
+  local.place.path = place;
+  local.place.server = name.empty() ? serverHere : placeBelow(serverHere, name);
+  local.parentVouches = parentVouches;
+  int ok = local.open(name);
+  server.recordsIgnored = local.recordsIgnored;
+  ok = ok && server.open(name);
   if (ok && yesSwitch &&
       (emptiedUnattended(local, server) || emptiedUnattended(server, local))) {
     // Nothing is walked, so nothing is touched and both records stay as they are.
@@ -61,6 +69,9 @@ int DirectorySync::run() {
     forgetUnreached(local);
     forgetUnreached(server);
   }
+  // Both records before either side leaves: a run that is lost on the way
+  // back has recorded everything it did here.
+  saveTogether(local, server);
   server.close();
   local.close();
   return ok;
@@ -159,8 +170,10 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   if (leaveSkippedPair(local, server, l, s, 1)) return;
   int recreate = 0;
   const std::string* sub = nullptr;
-  bool forgotten = serverRecordsForgotten;
   int c = compareEntries(l, s);
+  // Records below a directory this directory's records do not know were
+  // written somewhere else, unless a place file says otherwise.
+  const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
   if (c == 0) {
     if (l->state == Deleted && s->state == Deleted) {
       commitEntry(l, 1);
@@ -172,7 +185,6 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
       deleteDirectory(local, l, s, recreate);
       if (recreate && purgeForRecreate(local, l, s) && createDirectory(server, s, l, 0)) {
         sub = &l->name;
-        forgotten = true;
       }
     } else {
       sub = &l->name;
@@ -180,14 +192,8 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   } else if (c < 0) {
     if (l->state == Deleted) {
       commitEntry(l, 1);
-    } else if (createDirectory(server, nullptr, l, 1) &&
-               (forgotten || purgeForRecreate(local, l, nullptr))) {
-      // Server records under a directory the server never had (it was moved,
-      // renamed or copied here with its state files) describe another place:
-      // trusted, they would turn every file in it into a server deletion. They
-      // go once the directory exists, so a declined or failed creation keeps them.
+    } else if (createDirectory(server, nullptr, l, 1)) {
       sub = &l->name;
-      forgotten = true;
     }
   } else {
     if (s->state == Deleted) {
@@ -207,8 +213,8 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     s = server.next(1);
   }
   if (sub) {
-    DirectorySync child(subdirectory);
-    child.serverRecordsForgotten = forgotten;
+    DirectorySync child(subdirectory, placeBelow(place, subdirectory));
+    child.parentVouches = vouches;
     child.run();
   }
 }

@@ -13,8 +13,11 @@ namespace tandrel {
 
 class DirectorySync {
  public:
-  // `name` is relative to the parent on both sides; empty for the start directories.
-  explicit DirectorySync(const std::string& name) : name(name) {}
+  // `name` is relative to the parent on both sides; empty for the start
+  // directories. `place` is the directory's path below the start directories
+  // ("/" for them), to which its records are bound (state/record_place.h).
+  explicit DirectorySync(const std::string& name, const std::string& place = "/")
+      : name(name), place(place) {}
   ~DirectorySync() {
     server.close();
     local.close();
@@ -26,11 +29,12 @@ class DirectorySync {
   int run();
 
   const std::string name;
+  const std::string place;
   SideListing local{1};
   SideListing server{0};
-  // Set by the parent when it has just forgotten every server record under
-  // this directory: nothing below needs forgetting again.
-  bool serverRecordsForgotten = false;
+  // Cleared by the parent when its records, which it has, do not know this
+  // directory: records here without a place file then belong elsewhere.
+  bool parentVouches = true;
 
  private:
   void fileStep(Entry*& l, Entry*& s);

@@ -2,6 +2,7 @@
 
 #include "e2e/robust_live_run.h"
 #include "state/state_database.h"
+#include "storage/reserved_names.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,12 +59,13 @@ void RobustBase::expectNoLeftovers() const {
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(server_->root(), error);
        it != fs::recursive_directory_iterator(); it.increment(error)) {
-    EXPECT_FALSE(it->path().filename().string().starts_with("zztandrel."))
+    EXPECT_FALSE(isReservedName(it->path().filename().string()))
         << "a tool file is on the server: " << it->path();
   }
   for (auto it = fs::recursive_directory_iterator(local.path(), error);
        it != fs::recursive_directory_iterator(); it.increment(error)) {
-    EXPECT_FALSE(it->path().filename().string().starts_with("zztandrel.zztemp"))
+    EXPECT_FALSE(it->path().filename().string().starts_with(kTemporaryPrefix) ||
+                 it->path().filename() == kBareTemporaryName)
         << "a temporary file was left behind: " << it->path();
   }
 }

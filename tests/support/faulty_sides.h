@@ -89,8 +89,14 @@ class FaultyServerSide : public ServerSide {
     return real_.lookUp(name, record);
   }
   bool deleteFile(const std::string& name) override;
+  bool renameFile(const std::string& from, const std::string& to) override {
+    return real_.renameFile(from, to);
+  }
   bool createDirectory(const std::string& name) override;
   bool removeDirectory(const std::string& name) override;
+  void setReplacementJournal(ReplacementJournal* journal) override {
+    real_.setReplacementJournal(journal);
+  }
   bool download(const std::string& name, ByteSink& sink, int64_t& received,
                 ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;

@@ -16,8 +16,10 @@ read again whenever it changes, so a test can arm faults between runs:
   {"rules": [RULE, ...],       # checked in order before every command
    "list_lines": ["raw", ...],  # appended to every LIST (bytes as latin-1)
    "no_mlsx": true,             # no MLSD/MLST: FEAT stops offering them
+   "no_rename_over": true,      # RNTO onto an existing name: 550
    "mlsx_facts": ["size", ...]} # MLSD/MLST facts sent (e.g. without modify)
-A RULE: {"cmd": "CWD", "match": REGEX on the argument as sent (optional),
+A RULE: {"cmd": "CWD" ("*": any command), "match": REGEX on the argument as
+  sent (optional),
   "after": N matches let through first (0), "times": N failures (1; -1 every),
   "action": one of
     "reply"    answer "reply" (default "550 Injected failure.") instead,
@@ -25,7 +27,11 @@ A RULE: {"cmd": "CWD", "match": REGEX on the argument as sent (optional),
     "delay"    wait "seconds", then carry out the command,
     "reset"    carry out RETR/STOR/LIST but break the data connection with a
                426 reply once "bytes" bytes have moved,
-    "truncate" carry out STOR, then keep only "bytes" bytes of the file}.
+    "truncate" carry out STOR, then keep only "bytes" bytes of the file,
+    "kill"     SIGKILL the client process (found by its end of the control
+               connection) before the command is carried out: it dies right
+               after the reply to its previous command,
+    "none"     carry out the command (marks it in the log, for counting)}.
 The log says "injected ACTION CMD ARG" for every fault that fired.
 """
 
@@ -67,7 +73,7 @@ class Faults:
     def fire(self, cmd, arg):
         """The rule that fires for this command, or None."""
         for i, rule in enumerate(self.current().get("rules", [])):
-            if rule.get("cmd", "").upper() != cmd:
+            if rule.get("cmd", "").upper() not in (cmd, "*"):
                 continue
             if "match" in rule and not re.search(rule["match"], arg or ""):
                 continue
@@ -77,6 +83,30 @@ class Faults:
             if n >= 1 and (times < 0 or n <= times):
                 return rule
         return None
+
+
+def client_pid(port):
+    """The process whose TCP socket on 127.0.0.1 has local port `port`."""
+    inodes = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                for line in f.readlines()[1:]:
+                    fields = line.split()
+                    if int(fields[1].split(":")[1], 16) == port:
+                        inodes.add("socket:[%s]" % fields[9])
+        except OSError:
+            pass
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        if int(pid) == os.getpid():
+            continue
+        try:
+            for fd in os.listdir("/proc/%s/fd" % pid):
+                if os.readlink("/proc/%s/fd/%s" % (pid, fd)) in inodes:
+                    return int(pid)
+        except OSError:
+            continue
+    return None
 
 
 def with_faults(handler, dtp, faults):
@@ -120,6 +150,15 @@ def with_faults(handler, dtp, faults):
 
         def pre_process_command(self, line, cmd, arg):
             rule = faults.fire(cmd, arg)
+            if (rule is None and cmd == "RNTO" and arg and
+                    faults.current().get("no_rename_over")):
+                try:
+                    taken = self.fs.lexists(self.fs.ftp2fs(arg))
+                except Exception:
+                    taken = False
+                if taken:
+                    self.respond("550 Refused: the name is taken.")
+                    return
             if rule is None:
                 return super().pre_process_command(line, cmd, arg)
             action = rule.get("action", "reply")
@@ -127,6 +166,11 @@ def with_faults(handler, dtp, faults):
             if action == "reply":
                 self.respond(rule.get("reply", "550 Injected failure."))
             elif action == "close":
+                self.close()
+            elif action == "kill":
+                pid = client_pid(self.remote_port)
+                if pid:
+                    os.kill(pid, 9)
                 self.close()
             else:
                 if action == "delay":

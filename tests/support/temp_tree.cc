@@ -14,12 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "storage/reserved_names.h"
+
 namespace tandrel::testing {
 namespace fs = std::filesystem;
 
 namespace {
 
-bool isToolFile(const std::string& name) { return name.rfind("zztandrel.", 0) == 0; }
+bool isToolFile(const std::string& name) { return isReservedName(name); }
 
 void collect(const std::string& root, const std::string& relative, SnapshotOptions options,
              std::vector<std::pair<std::string, std::string>>& lines) {
