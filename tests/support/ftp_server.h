@@ -29,7 +29,7 @@
 
 namespace tandrel::testing {
 
-enum class ServerKind { pyftpdlib, vsftpd, pureftpd };
+enum class ServerKind { pyftpdlib, vsftpd, pureftpd, proftpd };
 
 // none: plain FTP. explicit_: AUTH TLS on the normal port (the tool's
 // "ftpes://"). implicit: TLS from the first byte (the tool's "ftps://").
@@ -85,7 +85,7 @@ class FtpServer {
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
   ServerKind kind() const { return kind_; }
-  // "pyftpdlib", "vsftpd" or "pureftpd", for test names and messages.
+  // "pyftpdlib", "vsftpd", "pureftpd" or "proftpd", for test names and messages.
   std::string name() const;
   // What the server printed so far (pyftpdlib logs every command).
   std::string log() const;
@@ -104,7 +104,10 @@ class FtpServer {
   void stop();
   bool runsAsSystemUser() const { return kind_ != ServerKind::pyftpdlib; }
   bool makeCertificates();
+  std::string passwordHash();
   bool makePureFtpdUsers();
+  bool makeProftpdUsers();
+  std::vector<std::string> proftpdCommand();
   std::vector<std::string> vsftpdCommand();
   std::vector<std::string> pureFtpdCommand() const;
 
@@ -128,9 +131,10 @@ std::vector<ServerKind> allServerKinds();
 // Whether the kind can serve FTP over TLS in that mode (pyftpdlib and pure-ftpd,
 // as Debian builds them, have no implicit TLS).
 bool supportsTls(ServerKind kind, TlsMode mode);
-// Where pure-ftpd's binary is unpacked; it is fetched there when missing.
-// False, with the reason in `error`, when that fails.
+// Where pure-ftpd's (proftpd's) binary is unpacked; it is fetched there when
+// missing. False, with the reason in `error`, when that fails.
 bool ensurePureFtpd(std::string& error);
+bool ensureProftpd(std::string& error);
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int freeLoopbackPort();
 
