@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                  ".hidden",
                  ".hidden", RecordKind::file, 2, utc(2026, 12, 7, 6, 20, 49)},
         Expected{"modify=20200115120000;perm=radfwMT;size=0;type=file;unique=fe00ga720b7; "
-                 "old.txt\r",
+                 "old.txt\r\n",
                  "old.txt", RecordKind::file, 0, utc(2020, 1, 15, 12, 0)},
         // The entry line of an MLST reply: indented, and naming the path asked for.
         Expected{" modify=20261207062049;perm=radfwMT;size=6;type=file;unique=fe00ga720b4; "

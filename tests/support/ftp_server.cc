@@ -644,7 +644,6 @@ std::vector<std::string> FtpServer::proftpdCommand() {
       "AllowOverwrite on\n"
       "TimesGMT on\n"
       "UseReverseDNS off\n"
-      "IdentLookups off\n"
       "WtmpLog off\n"
       "DelayTable none\n"
       "MaxInstances 50\n"
