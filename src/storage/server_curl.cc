@@ -813,7 +813,9 @@ void CurlServerSide::rememberUniques(const std::vector<ListRecord>& records) {
   for (const ListRecord& record : records) {
     if (!record.isDirectory() || record.unique.empty()) continue;
     anyUnique = true;
-    connection_->uniqueOfPath.emplace(childPath(connection_->current, record.name), record.unique);
+    // The latest listing wins: a directory removed and made again is another one.
+    connection_->uniqueOfPath.insert_or_assign(childPath(connection_->current, record.name),
+                                               record.unique);
   }
   // The directory's own fact comes from its parent's listing; where the walk
   // began, from MLST.

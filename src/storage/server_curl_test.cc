@@ -181,7 +181,8 @@ TEST_P(CurlServerSideTest, WrongPasswordIsRefusedWithTheServerReply) {
   const std::map<ServerKind, std::string> replies = {
       {ServerKind::pyftpdlib, "530 Authentication failed.\n"},
       {ServerKind::vsftpd, "530 Login incorrect.\n"},
-      {ServerKind::pureftpd, "530 Login authentication failed\n"}};
+      {ServerKind::pureftpd, "530 Login authentication failed\n"},
+      {ServerKind::proftpd, "530 Login incorrect.\n"}};
   EXPECT_EQ(lastFailure().text, replies.at(GetParam()));
 }
 
