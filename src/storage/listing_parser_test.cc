@@ -272,5 +272,18 @@ TEST(ListLineYear, SameLineGivesTheSameTimeThroughoutARun) {
   EXPECT_EQ(first.writeTime, later.writeTime);
 }
 
+TEST(WriteTimes, AgreeAtThePrecisionBothShow) {
+  const FileTime second = fileTimeFromUnix(utc(2026, 12, 7, 6, 20, 49));
+  const FileTime minute = fileTimeFromUnix(utc(2026, 12, 7, 6, 20));
+  // A fraction in one reply and none in the other.
+  EXPECT_TRUE(sameWriteTime(second + 1230000, second));
+  EXPECT_FALSE(sameWriteTime(second + 1230000, second + 10000000));
+  EXPECT_FALSE(sameWriteTime(second + 1230000, second + 1240000));
+  // A record of whole minutes and a listing with seconds.
+  EXPECT_TRUE(withinRecordedMinute(second, minute));
+  EXPECT_FALSE(withinRecordedMinute(minute + 600000000, minute));
+  EXPECT_FALSE(withinRecordedMinute(second + 10000000, second));
+}
+
 }  // namespace
 }  // namespace tandrel

@@ -19,6 +19,13 @@
 // reports). The root directory is owned by that user; files the server creates
 // belong to it. delay_failed_login is 0 so a wrong password fails in about 2 s
 // (PAM's own delay) instead of 3 s.
+//
+// pure-ftpd and proftpd (needs root) conflict with vsftpd as Debian packages:
+// they run unpacked from folders of their own (fetched with apt-get download
+// when missing), in the foreground, with a password file of the server's own
+// whose one user has the uid and gid of "tandrelftp"; neither chroots, so
+// their paths are real ones as with vsftpd. proftpd offers MLSD/MLST with UTC
+// times and logs every command with its reply.
 #pragma once
 
 #include <string>
