@@ -366,7 +366,11 @@ TEST_P(CurlServerSideTest, RefusalsCarryTheServerReply) {
       {ServerKind::pureftpd,
        {"550 Could not delete " + here() + "/missing: No such file or directory\n",
         "550 Can't create directory: File exists\n",
-        "550 Can't remove directory: Directory not empty\n"}}};
+        "550 Can't remove directory: Directory not empty\n"}},
+      {ServerKind::proftpd,
+       {"550 " + here() + "/missing: No such file or directory\n",
+        "550 " + here() + "/full: File exists\n",
+        "550 " + here() + "/full: Directory not empty\n"}}};
   const Replies& expected = replies.at(GetParam());
   EXPECT_FALSE(side_.deleteFile("missing"));
   EXPECT_EQ(lastFailure().kind, FailureKind::refused);
