@@ -38,26 +38,43 @@ TANDREL_TEST_PACKAGES=(libgtest-dev googletest python3 python3-pyftpdlib vsftpd 
 # (both "Conflicts: ftp-server").
 TANDREL_TEST_PACKAGES+=(openssl python3-openssl libsodium23 libcap2 libpam0g)
 
-# Where the tests run pure-ftpd from (tests/support/ftp_server.cc).
-TANDREL_PURE_FTPD_DIR=/var/cache/tandrel-test/pure-ftpd
+# Where the tests run pure-ftpd and proftpd from (tests/support/ftp_server.cc).
+TANDREL_PURE_FTPD_DIR=${TANDREL_PURE_FTPD_DIR:-/var/cache/tandrel-test/pure-ftpd}
+TANDREL_PROFTPD_DIR=${TANDREL_PROFTPD_DIR:-/var/cache/tandrel-test/proftpd}
 
-# Unpacks Debian's pure-ftpd into TANDREL_PURE_FTPD_DIR with apt-get download
-# and dpkg -x, once. The tests do the same when the folder is missing.
-tandrel_unpack_pure_ftpd() {
-  if [ -x "$TANDREL_PURE_FTPD_DIR/usr/sbin/pure-ftpd" ]; then
+# Unpacks Debian packages into a folder with apt-get download and dpkg -x,
+# once: tandrel_unpack FOLDER BINARY PACKAGE... (BINARY relative to FOLDER).
+# The tests do the same when the folder is missing.
+tandrel_unpack() {
+  local folder=$1 binary=$2 work
+  shift 2
+  if [ -x "$folder/$binary" ]; then
     return 0
   fi
-  local work
   work=$(mktemp -d)
-  echo "Unpacking pure-ftpd into $TANDREL_PURE_FTPD_DIR"
-  if ! (cd "$work" && tandrel_as_root apt-get download -q pure-ftpd); then
+  echo "Unpacking $1 into $folder"
+  if ! (cd "$work" && tandrel_as_root apt-get download -q "$@"); then
     tandrel_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    (cd "$work" && tandrel_as_root apt-get download -q pure-ftpd)
+    (cd "$work" && tandrel_as_root apt-get download -q "$@")
   fi
-  tandrel_as_root rm -rf "$TANDREL_PURE_FTPD_DIR.new"
-  tandrel_as_root mkdir -p "$TANDREL_PURE_FTPD_DIR.new"
-  tandrel_as_root dpkg -x "$work"/pure-ftpd_*.deb "$TANDREL_PURE_FTPD_DIR.new"
-  tandrel_as_root rm -rf "$TANDREL_PURE_FTPD_DIR"
-  tandrel_as_root mv "$TANDREL_PURE_FTPD_DIR.new" "$TANDREL_PURE_FTPD_DIR"
+  tandrel_as_root rm -rf "$folder.new"
+  tandrel_as_root mkdir -p "$folder.new"
+  local package
+  for package in "$work"/*.deb; do
+    tandrel_as_root dpkg -x "$package" "$folder.new"
+  done
+  tandrel_as_root rm -rf "$folder"
+  tandrel_as_root mv "$folder.new" "$folder"
   tandrel_as_root rm -rf "$work"
+}
+
+tandrel_unpack_pure_ftpd() {
+  tandrel_unpack "$TANDREL_PURE_FTPD_DIR" usr/sbin/pure-ftpd pure-ftpd
+}
+
+# proftpd-core needs libraries that are not installed with vsftpd; it runs
+# with LD_LIBRARY_PATH pointing into the folder.
+tandrel_unpack_proftpd() {
+  tandrel_unpack "$TANDREL_PROFTPD_DIR" usr/sbin/proftpd proftpd-core libhashkit2 \
+    libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3
 }

@@ -31,6 +31,12 @@ void synchronizeStartDirectories() {
       return;
     }
   }
+  if (settings.serverDirectory.empty() && !serverSide().knowsLogInDirectory()) {
+    // Nothing may be listed, let alone changed, in a place nobody chose.
+    setErrorText(true);
+    reportError("\nError: Can't read the server's path of its log-in directory");
+    return;
+  }
   if (!settings.serverDirectory.empty()) {
     bool located = true;
     bool entered = serverSide().enterStartDirectory(settings.serverDirectory, located);

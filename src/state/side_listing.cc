@@ -117,7 +117,9 @@ Admission admit(const ListRecord& record, bool isLocal) {
       noteProblem();
       return Admission::skipped;
     case RecordKind::directory:
-      if (isLocal && record.isLink && settings.recursive && isSecondWayIn(record)) {
+      // A server directory that leads back up is a link the server may not
+      // show as one.
+      if (settings.recursive && (isLocal ? record.isLink && isSecondWayIn(record) : record.loop)) {
         out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
             name.c_str(), side);
         noteProblem();
@@ -286,6 +288,12 @@ void SideListing::merge(Entry* recorded) {
                  agreesInShownFields(current->writeTime, current->timeShown, d->writeTime)) {
         // The listing shows less of the time than the record holds (no year,
         // no time of day, no time at all), and what it shows is as recorded.
+        current->writeTime = d->writeTime;
+        current->state = Unchanged;
+      } else if (!isLocal && !current->isDirectory &&
+                 withinRecordedMinute(current->writeTime, d->writeTime)) {
+        // Recorded from a listing that showed minutes (LIST), listed now with
+        // seconds (MLSD): the same time, seen more precisely.
         current->writeTime = d->writeTime;
         current->state = Unchanged;
       } else if (!current->isDirectory && current->writeTime > d->writeTime) {

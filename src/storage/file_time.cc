@@ -62,4 +62,20 @@ bool agreesInShownFields(FileTime listed, TimeShown shown, FileTime recorded) {
   return sameDay && a.year == b.year;
 }
 
+namespace {
+constexpr FileTime kTicksPerSecond = 10000000;
+constexpr FileTime kTicksPerMinute = 60 * kTicksPerSecond;
+}  // namespace
+
+bool sameWriteTime(FileTime a, FileTime b) {
+  if (a == b) return true;
+  if (a % kTicksPerSecond != 0 && b % kTicksPerSecond != 0) return false;
+  return a / kTicksPerSecond == b / kTicksPerSecond;
+}
+
+bool withinRecordedMinute(FileTime listed, FileTime recorded) {
+  return recorded % kTicksPerMinute == 0 && listed >= recorded &&
+         listed - recorded < kTicksPerMinute;
+}
+
 }  // namespace tandrel

@@ -27,4 +27,14 @@ CivilDate civilFromDays(int64_t days);
 // time agrees with any. Fields are read in UTC, as the listing parsers read them.
 bool agreesInShownFields(FileTime listed, TimeShown shown, FileTime recorded);
 
+// Whether two times from the same source are the same: equal, or equal in
+// whole seconds where one of them has no fraction (a server may give
+// fractions in one reply and not in another).
+bool sameWriteTime(FileTime a, FileTime b);
+
+// Whether a listing time falls within the minute of a record that holds whole
+// minutes (made from a listing that showed no seconds): then the time is the
+// one recorded, seen more precisely.
+bool withinRecordedMinute(FileTime listed, FileTime recorded);
+
 }  // namespace tandrel

@@ -41,6 +41,12 @@ struct ListRecord {
   bool isLink = false;
   // Server: what a link's listing line says it points to, when it says so.
   std::string linkTarget;
+  // Server: the MLSD "unique" fact, which names the directory itself
+  // whichever path leads to it; empty when not given.
+  std::string unique;
+  // Server: a directory that leads back to one being walked (a link up the
+  // tree): entering it would walk the same directories again and again.
+  bool loop = false;
   // Local only: for a link to a directory, the target's device and inode, so
   // that a walk can recognise a directory it is already inside.
   uint64_t device = 0;

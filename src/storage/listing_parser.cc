@@ -56,10 +56,20 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Exactly the line end the protocol adds, "\r\n" or "\n": a carriage return
+// before it belongs to the name (macOS keeps "Icon\r" files).
 std::string_view withoutLineEnd(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  }
   return line;
 }
+
+// Years a listing can plausibly show; a reading outside them took another
+// column for the date.
+constexpr int64_t kEarliestYear = 1900;
+constexpr int64_t kLatestYear = 2200;
 
 // ---- MLSD ------------------------------------------------------------------
 
@@ -208,7 +218,7 @@ bool readUnixDate(const std::vector<Token>& tokens, size_t at, int64_t now, File
     }
     last = at + 2;
   }
-  valid = isValidDate(year, month, day);
+  valid = isValidDate(year, month, day) && year >= kEarliestYear && year <= kLatestYear;
   time = fileTimeFromUnix(unixSeconds(year, month, day, hour, minute, second));
   return true;
 }
@@ -222,54 +232,74 @@ LineKind parseUnixLine(std::string_view line, int64_t now, ListRecord& record) {
     return LineKind::noEntry;
   }
   if (tokens.size() < 4 || !looksLikeUnixMode(tokens[0].text)) return LineKind::unreadable;
+  // Every place where a size and a date could begin is tried: an owner named
+  // like a month before a numeric group and a four-digit size reads as a date
+  // too. A line that reads in two ways is not taken in either.
+  int readings = 0;
+  int64_t size = 0;
+  FileTime time = 0;
+  TimeShown shown = TimeShown::all;
+  size_t last = 0;
   for (size_t at = 2; at + 1 < tokens.size(); ++at) {
-    int64_t size = 0;
-    FileTime time = 0;
-    TimeShown shown = TimeShown::all;
-    size_t last = 0;
+    int64_t atSize = 0;
+    FileTime atTime = 0;
+    TimeShown atShown = TimeShown::all;
+    size_t atLast = 0;
     bool valid = true;
-    if (!readNumber(tokens[at - 1].text, size) ||
-        !readUnixDate(tokens, at, now, time, shown, last, valid)) {
+    if (!readNumber(tokens[at - 1].text, atSize) ||
+        !readUnixDate(tokens, at, now, atTime, atShown, atLast, valid)) {
       continue;
     }
-    if (!valid) return LineKind::unreadable;
-    // Exactly one separator before the name: any further spaces belong to it.
-    size_t nameStart = tokens[last].end + 1;
-    if (nameStart >= line.size()) return LineKind::unreadable;
-    std::string_view name = line.substr(nameStart);
-    std::string_view target;
-    const char type = tokens[0].text[0];
-    if (type == 'l') {
-      size_t arrow = name.find(" -> ");
-      if (arrow != std::string_view::npos) {
-        target = name.substr(arrow + 4);
-        name = name.substr(0, arrow);
-      }
+    // A date that does not exist, or nothing left for the name, means the
+    // columns are not what they seem.
+    if (!valid || tokens[atLast].end + 1 >= line.size() || ++readings > 1) {
+      return LineKind::unreadable;
     }
-    if (name == "." || name == "..") return LineKind::noEntry;
-    if (name.empty()) return LineKind::unreadable;
-    record = ListRecord{};
-    record.name = std::string(name);
-    // What a link points to is found out by the caller; until then it is a file.
-    record.kind = type == 'd'                  ? RecordKind::directory
-                  : type == '-' || type == 'l' ? RecordKind::file
-                                               : RecordKind::special;
-    record.isLink = type == 'l';
-    record.linkTarget = std::string(target);
-    // A link's size is that of its own text, not of what it points to.
-    record.size = record.isLink ? -1 : size;
-    record.writeTime = time;
-    record.timeShown = shown;
-    return LineKind::entry;
+    size = atSize;
+    time = atTime;
+    shown = atShown;
+    last = atLast;
   }
-  return LineKind::unreadable;
+  if (readings == 0) return LineKind::unreadable;
+  // Exactly one separator before the name: any further spaces belong to it.
+  std::string_view name = line.substr(tokens[last].end + 1);
+  std::string_view target;
+  const char type = tokens[0].text[0];
+  if (type == 'l') {
+    size_t arrow = name.find(" -> ");
+    // "a -> b -> c" may be the link "a" or the link "a -> b": neither is taken.
+    if (arrow != std::string_view::npos && name.find(" -> ", arrow + 1) != std::string_view::npos) {
+      return LineKind::unreadable;
+    }
+    if (arrow != std::string_view::npos) {
+      target = name.substr(arrow + 4);
+      name = name.substr(0, arrow);
+    }
+  }
+  if (name == "." || name == "..") return LineKind::noEntry;
+  if (name.empty()) return LineKind::unreadable;
+  record = ListRecord{};
+  record.name = std::string(name);
+  // What a link points to is found out by the caller; until then it is a file.
+  record.kind = type == 'd'                  ? RecordKind::directory
+                : type == '-' || type == 'l' ? RecordKind::file
+                                             : RecordKind::special;
+  record.isLink = type == 'l';
+  record.linkTarget = std::string(target);
+  // A link's size is that of its own text, not of what it points to.
+  record.size = record.isLink ? -1 : size;
+  record.writeTime = time;
+  record.timeShown = shown;
+  return LineKind::entry;
 }
 
 // ---- DOS / IIS LIST ------------------------------------------------------------
 
 // "MM-DD-YY", "MM-DD-YYYY" or "YYYY-MM-DD"; two-digit years below 70 are 20xx.
 bool parseDosDate(std::string_view text, int64_t& year, unsigned& month, unsigned& day) {
-  if (parseIsoDate(text, year, month, day)) return isValidDate(year, month, day);
+  if (parseIsoDate(text, year, month, day)) {
+    return isValidDate(year, month, day) && year >= kEarliestYear && year <= kLatestYear;
+  }
   if (text.size() != 8 && text.size() != 10) return false;
   if (text[2] != '-' || text[5] != '-') return false;
   if (!readNumber(text.substr(0, 2), month) || !readNumber(text.substr(3, 2), day) ||
@@ -277,7 +307,7 @@ bool parseDosDate(std::string_view text, int64_t& year, unsigned& month, unsigne
     return false;
   }
   if (text.size() == 8) year += year < 70 ? 2000 : 1900;
-  return isValidDate(year, month, day);
+  return isValidDate(year, month, day) && year >= kEarliestYear && year <= kLatestYear;
 }
 
 // "04:30AM", "11:05PM" or "23:05".
@@ -345,6 +375,7 @@ LineKind readMlsdLine(std::string_view line, ListRecord& record) {
   bool isDirectory = false, isLink = false, noEntry = false, hasTime = false;
   FileTime time = 0;
   int64_t size = -1;
+  std::string_view unique;
   while (!facts.empty()) {
     size_t end = facts.find(';');
     std::string_view fact = facts.substr(0, end);
@@ -363,6 +394,8 @@ LineKind readMlsdLine(std::string_view line, ListRecord& record) {
       hasTime = true;
     } else if (equalsIgnoringCase(key, "size")) {
       if (!readNumber(value, size)) return LineKind::unreadable;
+    } else if (equalsIgnoringCase(key, "unique")) {
+      unique = value;
     }
   }
   if (noEntry || name == "." || name == "..") return LineKind::noEntry;
@@ -373,6 +406,7 @@ LineKind readMlsdLine(std::string_view line, ListRecord& record) {
   record.writeTime = time;
   record.timeShown = hasTime ? TimeShown::all : TimeShown::none;
   record.size = isLink ? -1 : size;
+  record.unique = std::string(unique);
   return LineKind::entry;
 }
 

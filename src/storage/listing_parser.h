@@ -21,7 +21,8 @@ enum class LineKind {
 // leading space): "fact=value;fact=value; name". Uses type (file, dir,
 // cdir/pdir are rejected so "." and ".." never become entries; OS.unix=symlink
 // and unknown types count as files; a link's size is unknown), modify (UTC,
-// fractional seconds allowed; without it the time is TimeShown::none) and size.
+// fractional seconds allowed; without it the time is TimeShown::none), size
+// and unique.
 LineKind readMlsdLine(std::string_view line, ListRecord& record);
 inline bool parseMlsdLine(std::string_view line, ListRecord& record) {
   return readMlsdLine(line, record) == LineKind::entry;

@@ -61,8 +61,10 @@ const char* checkMlsd(std::string_view line) {
   if (!parseMlsdLine(line, record)) return nullptr;
   if (const char* problem = checkRecord(line, record)) return problem;
   std::string_view trimmed = line;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) {
+  // Only the line end: a CR before it belongs to the name.
+  if (trimmed.ends_with('\n')) {
     trimmed.remove_suffix(1);
+    if (trimmed.ends_with('\r')) trimmed.remove_suffix(1);
   }
   if (!trimmed.empty() && trimmed.front() == ' ') trimmed.remove_prefix(1);
   const size_t space = trimmed.find(' ');

@@ -115,6 +115,18 @@ INSTANTIATE_TEST_SUITE_P(
                       Expected{"03-02-99  05:45PM                   42 nineties", "nineties",
                                RecordKind::file, 42, utc(1999, 3, 2, 17, 45)}));
 
+// Only the protocol's own line end is taken off; a CR before it is the name's.
+INSTANTIATE_TEST_SUITE_P(
+    LineEnds, ListLine,
+    ::testing::Values(Expected{"-rw-r--r-- 1 u g 0 Dec 07 06:20 Icon\r", "Icon\r",
+                               RecordKind::file, 0, utc(2026, 12, 7, 6, 20)},
+                      Expected{"-rw-r--r-- 1 u g 0 Dec 07 06:20 Icon\r\r\n", "Icon\r",
+                               RecordKind::file, 0, utc(2026, 12, 7, 6, 20)},
+                      Expected{"-rw-r--r-- 1 u g 0 Dec 07 06:20 plain\r\n", "plain",
+                               RecordKind::file, 0, utc(2026, 12, 7, 6, 20)},
+                      Expected{"-rw-r--r-- 1 u g 0 Dec 07 06:20 x -> y", "x -> y",
+                               RecordKind::file, 0, utc(2026, 12, 7, 6, 20)}));
+
 class MlsdLine : public ::testing::TestWithParam<Expected> {};
 
 TEST_P(MlsdLine, ParsesNameKindSizeAndTime) {
@@ -143,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                  ".hidden",
                  ".hidden", RecordKind::file, 2, utc(2026, 12, 7, 6, 20, 49)},
         Expected{"modify=20200115120000;perm=radfwMT;size=0;type=file;unique=fe00ga720b7; "
-                 "old.txt\r",
+                 "old.txt\r\n",
                  "old.txt", RecordKind::file, 0, utc(2020, 1, 15, 12, 0)},
         // The entry line of an MLST reply: indented, and naming the path asked for.
         Expected{" modify=20261207062049;perm=radfwMT;size=6;type=file;unique=fe00ga720b4; "
@@ -208,7 +220,14 @@ INSTANTIATE_TEST_SUITE_P(
         "-?????????  ? ?    ?       ?            ? name", "d?????????  ? ?  ?  ?  ? dir",
         "-rw-r--r--   1 root     other        531 09-26 13:45 06-unix-date file",
         "dr-xr-xr-x   2 root     other      2235 26. Juli, 20:10 datetest-ger dir",
-        "-rw-r--r--   1 u g   5 2026-13-07 10:00 no month 13"));
+        "-rw-r--r--   1 u g   5 2026-13-07 10:00 no month 13",
+        // An owner named like a month, a numeric group and a four-digit size
+        // also read as "Dec 07 20:38 notes.txt" of the year 1234.
+        "-rw-r--r-- 1 jan 20 1234 Dec 07 20:38 notes.txt",
+        "drwxr-xr-x 2 Dec 7 2020 Dec 07 20:38 photos", "-rw-r--r-- 1 u g 7 Jan 15  1234 old",
+        "-rw-r--r-- 1 u g 7 Jan 15  2999 far", "01-15-1234  04:30AM  7 dos year",
+        // The link "l" to "m -> m", or the link "l -> m" to "m".
+        "lrwxrwxrwx 1 u g 1 Dec 07 06:20 l -> m -> m"));
 
 TEST(ListLineYear, IsTheMostRecentDateNoMoreThanADayAhead) {
   ListRecord record;
@@ -251,6 +270,19 @@ TEST(ListLineYear, SameLineGivesTheSameTimeThroughoutARun) {
   ASSERT_TRUE(parseListLine(line, kNow, first));
   ASSERT_TRUE(parseListLine(line, kNow + 3 * 3600, later));
   EXPECT_EQ(first.writeTime, later.writeTime);
+}
+
+TEST(WriteTimes, AgreeAtThePrecisionBothShow) {
+  const FileTime second = fileTimeFromUnix(utc(2026, 12, 7, 6, 20, 49));
+  const FileTime minute = fileTimeFromUnix(utc(2026, 12, 7, 6, 20));
+  // A fraction in one reply and none in the other.
+  EXPECT_TRUE(sameWriteTime(second + 1230000, second));
+  EXPECT_FALSE(sameWriteTime(second + 1230000, second + 10000000));
+  EXPECT_FALSE(sameWriteTime(second + 1230000, second + 1240000));
+  // A record of whole minutes and a listing with seconds.
+  EXPECT_TRUE(withinRecordedMinute(second, minute));
+  EXPECT_FALSE(withinRecordedMinute(minute + 600000000, minute));
+  EXPECT_FALSE(withinRecordedMinute(second + 10000000, second));
 }
 
 }  // namespace

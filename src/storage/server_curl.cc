@@ -87,7 +87,8 @@ class ReplyReader {
     size_t start = 0;
     for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
       std::string_view line(partial_.data() + start, end - start);
-      while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      // Only the line end's own CR: one before it belongs to a name.
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       addLine(line);
     }
     partial_.erase(0, start);
@@ -141,6 +142,13 @@ std::vector<std::string_view> splitLines(std::string_view text) {
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
   return lines;
+}
+
+// The lines between the first and the last line of a multi-line reply.
+std::vector<std::string_view> innerLines(const Reply& reply) {
+  std::vector<std::string_view> lines = splitLines(reply.text);
+  if (lines.size() < 2) return {};
+  return {lines.begin() + 1, lines.end() - 1};
 }
 
 std::string childPath(const std::string& directory, const std::string& name) {
@@ -262,9 +270,16 @@ class CurlConnection {
   std::string fileUrl(const std::string& path) const;
 
   std::string current = "/";
+  // Empty when the log-in directory is known; else the server's reply to PWD.
+  std::string logInReply;
   bool mlst = false;
   // Whether a server link, by absolute path, could be entered, found out once.
   std::map<std::string, bool> linkIsDirectory;
+  // What the server reported (PWD) as the real path of a server link to a
+  // directory, by tracked path.
+  std::map<std::string, std::string> linkRealPath;
+  // The MLSD "unique" fact of directories, by tracked path.
+  std::map<std::string, std::string> uniqueOfPath;
   std::function<void(int64_t, int64_t)> observer;
 
  private:
@@ -331,6 +346,15 @@ bool CurlConnection::open(const LogIn& logIn) {
   const char* entryPath = nullptr;
   curl_easy_getinfo(easy_.get(), CURLINFO_FTP_ENTRY_PATH, &entryPath);
   current = entryPath && entryPath[0] == '/' ? resolvePath("/", entryPath) : "/";
+  // libcurl reads the log-in directory from the quoted path of the PWD reply;
+  // without one, where the server put us is unknown.
+  logInReply.clear();
+  if (!entryPath || entryPath[0] != '/') {
+    logInReply = kNoReply;
+    for (const Reply& reply : outcome.replies) {
+      if (reply.code == 257) logInReply = reply.text;
+    }
+  }
   if (const Reply* features = outcome.lastReply(); features && features->code == 211) {
     for (std::string_view line : splitLines(features->text)) {
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
@@ -687,6 +711,12 @@ bool readPwdReply(const Reply& reply, std::string& path) {
 
 }  // namespace
 
+bool CurlServerSide::knowsLogInDirectory() {
+  if (connection_->logInReply.empty()) return true;
+  recordFailure(FailureKind::refused, connection_->logInReply);
+  return false;
+}
+
 bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located) {
   located = true;
   if (!checkConnected(*connection_)) return false;
@@ -718,6 +748,8 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
   } else {
     located = false;
     recordFailure(FailureKind::refused, outcome.replies.back().text);
+    // By name only from a place the server named.
+    if (!path.starts_with("/") && !connection_->logInReply.empty()) return false;
     connection_->current = resolvePath(connection_->current, path);
   }
   return true;
@@ -741,10 +773,22 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
     return false;
   }
   const int64_t listedAt = now();
+  bool afterEntry = false;
   for (std::string_view line : splitLines(data)) {
+    // libcurl turns the CR of the line end into nothing and a CR anywhere else
+    // into a line end of its own: a name ending in CR ("Icon\r") arrives as its
+    // line and an empty one. Servers send no empty lines, so such a name is
+    // given its line break back, which skips it instead of misreading it.
+    if (line.empty() && afterEntry) {
+      records.back().name.push_back('\r');
+      afterEntry = false;
+      continue;
+    }
+    if (line.ends_with('\r')) line.remove_suffix(1);
     ListRecord record;
     const LineKind kind =
         connection_->mlst ? readMlsdLine(line, record) : readListLine(line, listedAt, record);
+    afterEntry = kind == LineKind::entry;
     if (kind == LineKind::noEntry) continue;
     // A line we cannot read and a name that could lead out of the directory
     // are passed on, marked, so that the run can say so and hold back what
@@ -759,35 +803,115 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
     }
     records.push_back(std::move(record));
   }
+  rememberUniques(records);
   for (ListRecord& record : records) completeRecord(record);
   return true;
 }
+
+void CurlServerSide::rememberUniques(const std::vector<ListRecord>& records) {
+  bool anyUnique = false;
+  for (const ListRecord& record : records) {
+    if (!record.isDirectory() || record.unique.empty()) continue;
+    anyUnique = true;
+    // The latest listing wins: a directory removed and made again is another one.
+    connection_->uniqueOfPath.insert_or_assign(childPath(connection_->current, record.name),
+                                               record.unique);
+  }
+  // The directory's own fact comes from its parent's listing; where the walk
+  // began, from MLST.
+  if (!anyUnique || connection_->uniqueOfPath.count(connection_->current) != 0) return;
+  Outcome outcome = connection_->command("MLST " + connection_->current);
+  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) return;
+  for (std::string_view line : innerLines(*outcome.lastReply())) {
+    ListRecord here;
+    if (parseMlsdLine(line, here) && !here.unique.empty()) {
+      connection_->uniqueOfPath.emplace(connection_->current, here.unique);
+      return;
+    }
+  }
+}
+
+namespace {
+
+bool isAncestorOrSelf(const std::string& ancestor, const std::string& path) {
+  return ancestor == "/" || ancestor == path || path.starts_with(ancestor + "/");
+}
+
+// The real path of the tracked path `path`: what the server reported for the
+// deepest link on the way there, followed by the names below it.
+std::string realPathOf(const CurlConnection& connection, const std::string& path) {
+  for (std::string prefix = path;; prefix = resolvePath(prefix, "..")) {
+    auto found = connection.linkRealPath.find(prefix);
+    if (found != connection.linkRealPath.end()) {
+      return resolvePath(found->second, "." + path.substr(prefix.size()));
+    }
+    if (prefix == "/") return path;
+  }
+}
+
+}  // namespace
 
 bool CurlServerSide::isDirectoryLink(const std::string& path) {
   auto known = connection_->linkIsDirectory.find(path);
   if (known != connection_->linkIsDirectory.end()) return known->second;
   // Every request names its target by absolute path, so the return below only
-  // keeps the server where the tracked path says it is.
-  Outcome entered = connection_->command("CWD " + path);
-  if (entered.code != CURLE_OK) return false;  // no answer: try again next time
-  const bool isDirectory = isPositive(entered.lastCode());
+  // keeps the server where the tracked path says it is. Where the link leads,
+  // the server says after entering it.
+  Request request;
+  request.url = connection_->directoryUrl();
+  request.noBody = true;
+  request.quote = {"*CWD " + path, "*PWD"};
+  Outcome entered = connection_->run(request);
+  if (entered.code != CURLE_OK || entered.replies.size() < 2) return false;  // try again next time
+  const bool isDirectory = isPositive(entered.replies[entered.replies.size() - 2].code);
+  std::string real;
+  if (isDirectory && readPwdReply(entered.replies.back(), real)) {
+    connection_->linkRealPath.emplace(path, resolvePath("/", real));
+  }
   if (isDirectory) connection_->command("CWD " + connection_->current);
   connection_->linkIsDirectory.emplace(path, isDirectory);
   return isDirectory;
 }
 
+bool CurlServerSide::leadsBack(const ListRecord& record, const std::string& path) {
+  // A directory met again under another path: the unique fact names the
+  // directory itself (servers that list a link by its target's facts).
+  if (!record.unique.empty()) {
+    for (std::string above = connection_->current;; above = resolvePath(above, "..")) {
+      auto known = connection_->uniqueOfPath.find(above);
+      if (known != connection_->uniqueOfPath.end() && known->second == record.unique) return true;
+      if (above == "/") break;
+    }
+  }
+  auto real = connection_->linkRealPath.find(path);
+  return real != connection_->linkRealPath.end() &&
+         isAncestorOrSelf(real->second, realPathOf(*connection_, connection_->current));
+}
+
 void CurlServerSide::completeRecord(ListRecord& record) {
-  if (record.kind != RecordKind::file || isUnsafeName(record.name)) return;
+  if (isUnsafeName(record.name)) return;
   const std::string path = childPath(connection_->current, record.name);
+  if (record.kind == RecordKind::directory) {
+    record.loop = leadsBack(record, path);
+    return;
+  }
+  if (record.kind != RecordKind::file) return;
   if (record.isLink) {
     // A link back to this directory or one above it would lead the walk round
-    // for ever: it stays a file.
+    // for ever.
     const std::string target = resolvePath(connection_->current, record.linkTarget);
     const bool upwards = !record.linkTarget.empty() &&
-                         (target == "/" || connection_->current == target ||
-                          connection_->current.starts_with(target + "/"));
-    if (!upwards && isDirectoryLink(path)) {
+                         isAncestorOrSelf(target, connection_->current);
+    if (upwards || isDirectoryLink(path)) {
       record.kind = RecordKind::directory;
+      record.loop = upwards || leadsBack(record, path);
+      return;
+    }
+    // A link that cannot be entered is a file, or leads nowhere: then every
+    // copy would fail.
+    Outcome outcome = connection_->command("MDTM " + path);
+    if (outcome.code == CURLE_OK && outcome.lastCode() == 550) {
+      record.kind = RecordKind::danglingLink;
       return;
     }
   }
@@ -802,17 +926,6 @@ void CurlServerSide::completeRecord(ListRecord& record) {
     }
   }
 }
-
-namespace {
-
-// The lines between the first and the last line of a multi-line reply.
-std::vector<std::string_view> innerLines(const Reply& reply) {
-  std::vector<std::string_view> lines = splitLines(reply.text);
-  if (lines.size() < 2) return {};
-  return {lines.begin() + 1, lines.end() - 1};
-}
-
-}  // namespace
 
 bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
   if (!checkName(name) || !checkConnected(*connection_)) return false;
@@ -912,6 +1025,14 @@ bool CurlServerSide::deleteFile(const std::string& name) {
   return simpleCommand(*connection_, "DELE", name);
 }
 
+bool CurlServerSide::removeIfLink(const std::string& name) {
+  if (isUnsafeName(name) || !connection_->isOpen()) return false;
+  // DELE unlinks a link and is refused for a directory on every server that
+  // sits on a POSIX file system, so nothing behind the link is touched.
+  Outcome outcome = connection_->command("DELE " + childPath(connection_->current, name));
+  return outcome.code == CURLE_OK && isPositive(outcome.lastCode());
+}
+
 bool CurlServerSide::createDirectory(const std::string& name) {
   return simpleCommand(*connection_, "MKD", name);
 }
@@ -947,6 +1068,8 @@ bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& 
         break;
       }
     }
+    // Without "modify" the listing took its time from MDTM: so does the check.
+    if (!after.name.empty() && after.timeShown == TimeShown::none) completeRecord(after);
   } else if (connection_->mlst && outcome.lastCode() == 550) {
     // Gone by now: described as a file without a time.
     after.name = name;

@@ -32,6 +32,7 @@ class CurlServerSide : public ServerSide {
   void disconnect() override;
 
   bool changeDirectory(const std::string& name) override;
+  bool knowsLogInDirectory() override;
   bool enterStartDirectory(const std::string& path, bool& located) override;
   std::string currentDirectory() const override;
 
@@ -40,6 +41,7 @@ class CurlServerSide : public ServerSide {
 
   bool deleteFile(const std::string& name) override;
   bool renameFile(const std::string& from, const std::string& to) override;
+  bool removeIfLink(const std::string& name) override;
   bool createDirectory(const std::string& name) override;
   bool removeDirectory(const std::string& name) override;
 
@@ -62,6 +64,12 @@ class CurlServerSide : public ServerSide {
   // link is a directory, and a time the listing did not give.
   void completeRecord(ListRecord& record);
   bool isDirectoryLink(const std::string& path);
+  // Whether the directory `record` at `path` is the current directory or one
+  // above it, by its unique fact or by where the server said its link leads.
+  bool leadsBack(const ListRecord& record, const std::string& path);
+  // Keeps the unique facts of a listing's directories (and of the current
+  // directory) for leadsBack.
+  void rememberUniques(const std::vector<ListRecord>& records);
 
   std::unique_ptr<CurlConnection> connection_;
   ReplacementJournal* journal_ = nullptr;

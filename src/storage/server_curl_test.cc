@@ -181,7 +181,8 @@ TEST_P(CurlServerSideTest, WrongPasswordIsRefusedWithTheServerReply) {
   const std::map<ServerKind, std::string> replies = {
       {ServerKind::pyftpdlib, "530 Authentication failed.\n"},
       {ServerKind::vsftpd, "530 Login incorrect.\n"},
-      {ServerKind::pureftpd, "530 Login authentication failed\n"}};
+      {ServerKind::pureftpd, "530 Login authentication failed\n"},
+      {ServerKind::proftpd, "530 Login incorrect.\n"}};
   EXPECT_EQ(lastFailure().text, replies.at(GetParam()));
 }
 
@@ -365,7 +366,11 @@ TEST_P(CurlServerSideTest, RefusalsCarryTheServerReply) {
       {ServerKind::pureftpd,
        {"550 Could not delete " + here() + "/missing: No such file or directory\n",
         "550 Can't create directory: File exists\n",
-        "550 Can't remove directory: Directory not empty\n"}}};
+        "550 Can't remove directory: Directory not empty\n"}},
+      {ServerKind::proftpd,
+       {"550 " + here() + "/missing: No such file or directory\n",
+        "550 " + here() + "/full: File exists\n",
+        "550 " + here() + "/full: Directory not empty\n"}}};
   const Replies& expected = replies.at(GetParam());
   EXPECT_FALSE(side_.deleteFile("missing"));
   EXPECT_EQ(lastFailure().kind, FailureKind::refused);

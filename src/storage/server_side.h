@@ -52,12 +52,18 @@ class ServerSide {
   // current directory, or ".." (the parent of the tracked path). The server is
   // asked to change into the directory, so a missing one fails.
   virtual bool changeDirectory(const std::string& name) = 0;
+  // Whether the server said where the log-in put it (an absolute path in its
+  // reply to PWD). When not, the failure record holds that reply, and only an
+  // absolute path tells where the run is on the server.
+  virtual bool knowsLogInDirectory() { return true; }
   // Enters the start directory `path` as the server reads it: the value goes to
   // the server unchanged (so its own forms, such as "~", work), right after
   // the log-in, and the server is then asked for the absolute path, which is
   // tracked from then on. When the server's answer holds no absolute path,
   // `located` is false, the failure record holds that answer, and the path is
-  // tracked by name as changeDirectory would.
+  // tracked by name as changeDirectory would; when that cannot be done either
+  // (a relative path from a log-in directory the server did not name), the
+  // call fails with that answer in the failure record.
   virtual bool enterStartDirectory(const std::string& path, bool& located) {
     located = true;
     return changeDirectory(path);
@@ -78,6 +84,13 @@ class ServerSide {
   // Renames the file `from` to `to`, both in the current directory; a server
   // may refuse when `to` exists.
   virtual bool renameFile(const std::string& from, const std::string& to) = 0;
+  // Removes `name` if it is a link, which some servers list as the directory
+  // it leads to; a directory is never removed by it. True when `name` was
+  // such an entry and is gone; the failure record is left as it was.
+  virtual bool removeIfLink(const std::string& name) {
+    (void)name;
+    return false;
+  }
   virtual bool createDirectory(const std::string& name) = 0;
   virtual bool removeDirectory(const std::string& name) = 0;
 

@@ -123,9 +123,13 @@ bool getFile(const std::string& name, const ListedSource& listed) {
   sink.reset();
   // A size the listing did not give is not checked; a server link's listed
   // size is that of the link, not of the file.
-  const bool changed = (listed.size >= 0 && received != listed.size) ||
-                       (!after.name.empty() && (after.writeTime != listed.writeTime ||
-                                                (after.size >= 0 && after.size != received)));
+  // The time is checked only where the server gave one after the transfer,
+  // at the precision both times share.
+  const bool changed =
+      (listed.size >= 0 && received != listed.size) ||
+      (!after.name.empty() &&
+       ((after.timeShown != TimeShown::none && !sameWriteTime(after.writeTime, listed.writeTime)) ||
+        (after.size >= 0 && after.size != received)));
   if (ok && changed) {
     recordFailure(FailureKind::system, kChanged);
     ok = false;

@@ -64,6 +64,9 @@ int removeLocalTree(const std::string& name) {
 
 int removeServerTree(const std::string& name) {
   ServerSide& server = serverSide();
+  // A link the server lists as a directory goes as a link: walking it would
+  // delete what it leads to, outside the tree, and then fail on the RMD.
+  if (server.removeIfLink(name)) return 1;
   bool ok = server.changeDirectory(name);
   setErrorText(!ok);
   if (!ok) return 0;

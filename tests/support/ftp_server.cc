@@ -12,6 +12,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
@@ -41,6 +42,9 @@ constexpr const char* kOpenssl = "/usr/bin/openssl";
 // or where TANDREL_PURE_FTPD_DIR says (the same variable as in scripts/lib.sh).
 constexpr const char* kPureFtpdFolder = "/var/cache/tandrel-test/pure-ftpd";
 constexpr const char* kPureFtpdLock = "/tmp/tandrel-pure-ftpd.lock";
+// proftpd-core conflicts likewise; it needs libraries of its own beside it.
+constexpr const char* kProftpdFolder = "/var/cache/tandrel-test/proftpd";
+constexpr const char* kProftpdLock = "/tmp/tandrel-proftpd.lock";
 
 std::string readWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -199,6 +203,13 @@ std::string pureFtpdFolder() {
 
 std::string pureFtpdBinary() { return pureFtpdFolder() + "/usr/sbin/pure-ftpd"; }
 
+std::string proftpdFolder() {
+  const char* chosen = std::getenv("TANDREL_PROFTPD_DIR");
+  return chosen && *chosen ? chosen : kProftpdFolder;
+}
+
+std::string proftpdBinary() { return proftpdFolder() + "/usr/sbin/proftpd"; }
+
 }  // namespace
 
 std::string serverKindName(ServerKind kind) {
@@ -209,66 +220,94 @@ std::string serverKindName(ServerKind kind) {
       return "vsftpd";
     case ServerKind::pureftpd:
       return "pureftpd";
+    case ServerKind::proftpd:
+      return "proftpd";
   }
   return "unknown";
 }
 
 std::vector<ServerKind> allServerKinds() {
-  return {ServerKind::pyftpdlib, ServerKind::vsftpd, ServerKind::pureftpd};
+  return {ServerKind::pyftpdlib, ServerKind::vsftpd, ServerKind::pureftpd, ServerKind::proftpd};
 }
 
 bool supportsTls(ServerKind kind, TlsMode mode) {
+  // Debian's proftpd-core comes without mod_tls.
+  if (kind == ServerKind::proftpd) return mode == TlsMode::none;
   return mode != TlsMode::implicit || kind == ServerKind::vsftpd;
 }
 
-bool ensurePureFtpd(std::string& error) {
-  if (access(pureFtpdBinary().c_str(), X_OK) == 0) return true;
+namespace {
+
+// A server that conflicts with vsftpd as a Debian package, unpacked from its
+// packages into a folder of its own.
+struct UnpackedServer {
+  std::string folder;
+  std::string binary;  // inside the folder
+  std::vector<std::string> packages;
+  const char* lock;
+};
+
+UnpackedServer pureFtpdPackages() {
+  return {pureFtpdFolder(), pureFtpdBinary(), {"pure-ftpd"}, kPureFtpdLock};
+}
+
+UnpackedServer proftpdPackages() {
+  return {proftpdFolder(),
+          proftpdBinary(),
+          {"proftpd-core", "libhashkit2", "libhiredis0.14", "libmemcached11", "libmemcachedutil2",
+           "libpcre2-posix3"},
+          kProftpdLock};
+}
+
+bool ensureUnpacked(const UnpackedServer& server, std::string& error) {
+  if (access(server.binary.c_str(), X_OK) == 0) return true;
   // Test processes run in parallel: one of them fetches, the others wait.
-  int lock = open(kPureFtpdLock, O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  int lock = open(server.lock, O_CREAT | O_RDWR | O_CLOEXEC, 0644);
   if (lock < 0 || flock(lock, LOCK_EX) != 0) {
-    error = std::string("can't lock ") + kPureFtpdLock;
+    error = std::string("can't lock ") + server.lock;
     if (lock >= 0) close(lock);
     return false;
   }
-  bool ok = access(pureFtpdBinary().c_str(), X_OK) == 0;
+  bool ok = access(server.binary.c_str(), X_OK) == 0;
   if (!ok) {
-    char pattern[] = "/tmp/tandrel-pure-ftpd-XXXXXX";
+    char pattern[] = "/tmp/tandrel-unpack-XXXXXX";
     if (geteuid() != 0) {
-      error = "pure-ftpd is not unpacked in " + pureFtpdFolder() +
-              " and fetching it needs root (see tandrel_unpack_pure_ftpd in scripts/lib.sh)";
+      error = server.packages.front() + " is not unpacked in " + server.folder +
+              " and fetching it needs root (see scripts/lib.sh)";
     } else if (mkdtemp(pattern) == nullptr) {
       error = std::string("mkdtemp: ") + std::strerror(errno);
     } else {
       std::string messages;
-      ok = runCommand({"/usr/bin/apt-get", "download", "-q", "pure-ftpd"}, "", nullptr, pattern,
-                      &messages);
+      std::vector<std::string> download = {"/usr/bin/apt-get", "download", "-q"};
+      download.insert(download.end(), server.packages.begin(), server.packages.end());
+      ok = runCommand(download, "", nullptr, pattern, &messages);
       if (!ok) {
         // A machine that never fetched package lists has none to download from.
         runCommand({"/usr/bin/apt-get", "update", "-q"}, "", nullptr, "", &messages);
-        ok = runCommand({"/usr/bin/apt-get", "download", "-q", "pure-ftpd"}, "", nullptr,
-                        pattern, &messages);
+        ok = runCommand(download, "", nullptr, pattern, &messages);
       }
-      std::string package;
+      std::vector<std::string> debs;
       std::error_code ignored;
       for (const auto& entry : fs::directory_iterator(pattern, ignored)) {
-        if (entry.path().extension() == ".deb") package = entry.path().string();
+        if (entry.path().extension() == ".deb") debs.push_back(entry.path().string());
       }
-      if (!ok || package.empty()) {
+      if (!ok || debs.size() != server.packages.size()) {
         ok = false;
-        error = "apt-get download pure-ftpd failed: " + messages;
+        error = "apt-get download " + server.packages.front() + " failed: " + messages;
       } else {
         // Unpacked beside and then moved, so that a half-unpacked folder is never taken.
-        const std::string folder = pureFtpdFolder();
-        const std::string staging = folder + ".new";
+        const std::string staging = server.folder + ".new";
         fs::remove_all(staging, ignored);
         fs::create_directories(staging, ignored);
-        ok = runCommand({"/usr/bin/dpkg", "-x", package, staging}, "", nullptr, "", &messages);
-        if (ok) {
-          fs::remove_all(folder, ignored);
-          fs::rename(staging, folder, ignored);
-          ok = access(pureFtpdBinary().c_str(), X_OK) == 0;
+        for (const std::string& deb : debs) {
+          ok = ok && runCommand({"/usr/bin/dpkg", "-x", deb, staging}, "", nullptr, "", &messages);
         }
-        if (!ok) error = "dpkg -x of " + package + " failed: " + messages;
+        if (ok) {
+          fs::remove_all(server.folder, ignored);
+          fs::rename(staging, server.folder, ignored);
+          ok = access(server.binary.c_str(), X_OK) == 0;
+        }
+        if (!ok) error = "dpkg -x of " + server.packages.front() + " failed: " + messages;
       }
       fs::remove_all(pattern, ignored);
     }
@@ -277,6 +316,12 @@ bool ensurePureFtpd(std::string& error) {
   close(lock);
   return ok;
 }
+
+}  // namespace
+
+bool ensurePureFtpd(std::string& error) { return ensureUnpacked(pureFtpdPackages(), error); }
+
+bool ensureProftpd(std::string& error) { return ensureUnpacked(proftpdPackages(), error); }
 
 int freeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -328,6 +373,9 @@ FtpServer::FtpServer(ServerKind kind, ServerOptions options)
   }
   if (kind_ == ServerKind::pureftpd) {
     if (!ensurePureFtpd(startError_) || !makePureFtpdUsers()) return;
+  }
+  if (kind_ == ServerKind::proftpd) {
+    if (!ensureProftpd(startError_) || !makeProftpdUsers()) return;
   }
   if (options_.tls != TlsMode::none && !makeCertificates()) return;
   // The port can be taken between our probe and the server's bind: try again.
@@ -429,16 +477,40 @@ bool FtpServer::makeCertificates() {
   return true;
 }
 
-bool FtpServer::makePureFtpdUsers() {
+std::string FtpServer::passwordHash() {
   // A SHA-512 crypt hash: pure-pw's own argon2 hash makes every log-in take
   // more than two seconds.
   std::string hash, errors;
   if (!runCommand({kOpenssl, "passwd", "-6", "-stdin"}, password_ + "\n", &hash, "", &errors) ||
       hash.empty()) {
     startError_ = "openssl passwd failed: " + errors;
-    return false;
+    return "";
   }
   while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
+  return hash;
+}
+
+bool FtpServer::makeProftpdUsers() {
+  const std::string hash = passwordHash();
+  const passwd* account = getpwnam(kSystemUser);
+  if (hash.empty() || account == nullptr) {
+    if (account == nullptr) startError_ = std::string("no user ") + kSystemUser;
+    return false;
+  }
+  const std::string users = baseDir_ + "/proftpd.passwd";
+  if (!writeWholeFile(users, user_ + ":" + hash + ":" + std::to_string(account->pw_uid) + ":" +
+                                 std::to_string(account->pw_gid) + "::" + root_ + ":/bin/sh\n")) {
+    startError_ = "can't write " + users;
+    return false;
+  }
+  chmod(users.c_str(), 0600);
+  return true;
+}
+
+bool FtpServer::makePureFtpdUsers() {
+  const std::string hash = passwordHash();
+  if (hash.empty()) return false;
+  std::string errors;
   const passwd* account = getpwnam(kSystemUser);
   if (account == nullptr) {
     startError_ = std::string("no user ") + kSystemUser;
@@ -549,6 +621,55 @@ std::vector<std::string> FtpServer::pureFtpdCommand() const {
   return argv;
 }
 
+std::vector<std::string> FtpServer::proftpdCommand() {
+  const passwd* account = getpwnam(kSystemUser);
+  const group* accountGroup = account ? getgrgid(account->pw_gid) : nullptr;
+  if (accountGroup == nullptr) {
+    startError_ = std::string("no group for ") + kSystemUser;
+    return {};
+  }
+  // No DefaultRoot: like vsftpd and pure-ftpd here, paths are the real ones.
+  std::string config =
+      "ServerType standalone\n"
+      "ServerIdent on \"tandrel test server ready.\"\n"
+      "Port " + std::to_string(port_) + "\n"
+      "DefaultAddress 127.0.0.1\n"
+      "SocketBindTight on\n"
+      "UseIPv6 off\n"
+      "User " + kSystemUser + "\n"
+      "Group " + accountGroup->gr_name + "\n"
+      "AuthOrder mod_auth_file.c\n"
+      "AuthUserFile " + baseDir_ + "/proftpd.passwd\n"
+      "RequireValidShell off\n"
+      "AllowOverwrite on\n"
+      "TimesGMT on\n"
+      "UseReverseDNS off\n"
+      "WtmpLog off\n"
+      "DelayTable none\n"
+      "MaxInstances 50\n"
+      "Umask 022\n"
+      "ListOptions \"-a\"\n"
+      "PidFile " + baseDir_ + "/proftpd.pid\n"
+      "ScoreboardFile " + baseDir_ + "/proftpd.scoreboard\n"
+      "SystemLog " + baseDir_ + "/proftpd.system.log\n"
+      "TransferLog none\n"
+      "LogFormat cmds \"%m %J -> %s %S\"\n"
+      "ExtendedLog " + baseDir_ + "/server.log ALL cmds\n";
+  if (options_.idleTimeoutSeconds > 0) {
+    config += "TimeoutIdle " + std::to_string(options_.idleTimeoutSeconds) + "\n";
+  }
+  if (options_.bytesPerSecond > 0) {
+    config += "TransferRate RETR,STOR " +
+              std::to_string(std::max(1L, options_.bytesPerSecond / 1024)) + "\n";
+  }
+  const std::string configPath = baseDir_ + "/proftpd.conf";
+  if (!writeWholeFile(configPath, config)) {
+    startError_ = "can't write " + configPath;
+    return {};
+  }
+  return {proftpdBinary(), "-n", "-q", "-c", configPath};
+}
+
 bool FtpServer::startOnce() {
   port_ = freeLoopbackPort();
   if (port_ == 0) {
@@ -590,6 +711,10 @@ bool FtpServer::startOnce() {
     case ServerKind::pureftpd:
       argv = pureFtpdCommand();
       break;
+    case ServerKind::proftpd:
+      argv = proftpdCommand();
+      if (argv.empty()) return false;
+      break;
   }
   std::string logPath = baseDir_ + "/server.log";
   std::vector<char*> args;
@@ -611,6 +736,9 @@ bool FtpServer::startOnce() {
     if (getppid() != parent) _exit(1);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
+    if (kind_ == ServerKind::proftpd) {
+      setenv("LD_LIBRARY_PATH", (proftpdFolder() + "/usr/lib/x86_64-linux-gnu").c_str(), 1);
+    }
     int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (logFd >= 0) {
       dup2(logFd, 1);

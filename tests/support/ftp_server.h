@@ -19,6 +19,13 @@
 // reports). The root directory is owned by that user; files the server creates
 // belong to it. delay_failed_login is 0 so a wrong password fails in about 2 s
 // (PAM's own delay) instead of 3 s.
+//
+// pure-ftpd and proftpd (needs root) conflict with vsftpd as Debian packages:
+// they run unpacked from folders of their own (fetched with apt-get download
+// when missing), in the foreground, with a password file of the server's own
+// whose one user has the uid and gid of "tandrelftp"; neither chroots, so
+// their paths are real ones as with vsftpd. proftpd offers MLSD/MLST with UTC
+// times and logs every command with its reply.
 #pragma once
 
 #include <string>
@@ -29,7 +36,7 @@
 
 namespace tandrel::testing {
 
-enum class ServerKind { pyftpdlib, vsftpd, pureftpd };
+enum class ServerKind { pyftpdlib, vsftpd, pureftpd, proftpd };
 
 // none: plain FTP. explicit_: AUTH TLS on the normal port (the tool's
 // "ftpes://"). implicit: TLS from the first byte (the tool's "ftps://").
@@ -85,7 +92,7 @@ class FtpServer {
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
   ServerKind kind() const { return kind_; }
-  // "pyftpdlib", "vsftpd" or "pureftpd", for test names and messages.
+  // "pyftpdlib", "vsftpd", "pureftpd" or "proftpd", for test names and messages.
   std::string name() const;
   // What the server printed so far (pyftpdlib logs every command).
   std::string log() const;
@@ -104,7 +111,10 @@ class FtpServer {
   void stop();
   bool runsAsSystemUser() const { return kind_ != ServerKind::pyftpdlib; }
   bool makeCertificates();
+  std::string passwordHash();
   bool makePureFtpdUsers();
+  bool makeProftpdUsers();
+  std::vector<std::string> proftpdCommand();
   std::vector<std::string> vsftpdCommand();
   std::vector<std::string> pureFtpdCommand() const;
 
@@ -128,9 +138,10 @@ std::vector<ServerKind> allServerKinds();
 // Whether the kind can serve FTP over TLS in that mode (pyftpdlib and pure-ftpd,
 // as Debian builds them, have no implicit TLS).
 bool supportsTls(ServerKind kind, TlsMode mode);
-// Where pure-ftpd's binary is unpacked; it is fetched there when missing.
-// False, with the reason in `error`, when that fails.
+// Where pure-ftpd's (proftpd's) binary is unpacked; it is fetched there when
+// missing. False, with the reason in `error`, when that fails.
 bool ensurePureFtpd(std::string& error);
+bool ensureProftpd(std::string& error);
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int freeLoopbackPort();
 
