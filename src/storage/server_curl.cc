@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -64,6 +66,7 @@ class StringList {
 struct Reply {
   int code = 0;
   std::string text;
+  std::string command;  // the command line sent last before it, CR LF removed
 };
 
 bool hasReplyCode(std::string_view line) {
@@ -80,6 +83,16 @@ class ReplyReader {
     partial_.clear();
     open_ = Reply{};
     inMultiLine_ = false;
+    command_.clear();
+  }
+
+  // libcurl waits for each reply before its next command, so a reply answers
+  // the command sent last before it began.
+  void sent(const char* data, size_t length) {
+    command_.assign(data, length);
+    while (!command_.empty() && (command_.back() == '\n' || command_.back() == '\r')) {
+      command_.pop_back();
+    }
   }
 
   void feed(const char* data, size_t length) {
@@ -103,7 +116,7 @@ class ReplyReader {
   void addLine(std::string_view line) {
     if (!inMultiLine_) {
       if (!hasReplyCode(line)) return;
-      open_ = Reply{codeOf(line), {}};
+      open_ = Reply{codeOf(line), {}, command_};
       inMultiLine_ = line.size() > 3 && line[3] == '-';
     } else if (hasReplyCode(line) && codeOf(line) == open_.code &&
                (line.size() == 3 || line[3] == ' ')) {
@@ -118,6 +131,7 @@ class ReplyReader {
   std::string partial_;
   Reply open_;
   bool inMultiLine_ = false;
+  std::string command_;
 };
 
 bool isPositive(int code) { return code >= 200 && code < 300; }
@@ -263,6 +277,22 @@ class CurlConnection {
 
   std::string current = "/";
   bool mlst = false;
+  // Whether STAT of a directory answers with the same lines as its LIST, on
+  // the control connection: found out at the first listing of a connection.
+  enum class StatListing { unknown, yes, no };
+  StatListing statListing = StatListing::unknown;
+  // A listing taken in the perform that entered `path`, kept for the list()
+  // that follows; any other request drops it, as it may change the directory.
+  struct Prefetched {
+    std::string path;
+    bool ok = false;
+    Failure failure;  // why the listing failed
+    std::string data;
+    bool fromStat = false;
+  };
+  std::optional<Prefetched> prefetched;
+  // Directories this connection created and has not entered since: empty.
+  std::set<std::string> created;
   // Whether a server link, by absolute path, could be entered, found out once.
   std::map<std::string, bool> linkIsDirectory;
   std::function<void(int64_t, int64_t)> observer;
@@ -316,6 +346,9 @@ bool CurlConnection::open(const LogIn& logIn) {
   baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") + userPart +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
   mlst = false;
+  statListing = StatListing::unknown;
+  prefetched.reset();
+  created.clear();
 
   Request request;
   request.url = directoryUrl();
@@ -512,6 +545,7 @@ Outcome CurlConnection::performOnce(const Request& request) {
 }
 
 Outcome CurlConnection::run(const Request& request) {
+  prefetched.reset();
   Outcome outcome = performOnce(request);
   if (outcome.connectionLost() && outcome.moved == 0 && !outcome.streamFailed &&
       !outcome.interrupted) {
@@ -550,6 +584,7 @@ void CurlConnection::recordOutcome(const Outcome& outcome) const {
 
 int CurlConnection::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   if (type == CURLINFO_HEADER_IN) static_cast<CurlConnection*>(self)->reader_.feed(data, size);
+  if (type == CURLINFO_HEADER_OUT) static_cast<CurlConnection*>(self)->reader_.sent(data, size);
   return 0;
 }
 
@@ -643,6 +678,109 @@ bool checkConnected(const CurlConnection& connection) {
 // LIST lines without a year are dated against this clock.
 int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
 
+using StatListing = CurlConnection::StatListing;
+
+// The reply to the first command of the perform that starts with `verb`.
+const Reply* replyTo(const Outcome& outcome, std::string_view verb) {
+  for (const Reply& reply : outcome.replies) {
+    if (reply.command.starts_with(verb)) return &reply;
+  }
+  return nullptr;
+}
+
+// The lines between the first and the last line of a multi-line reply.
+std::vector<std::string_view> innerLines(const Reply& reply) {
+  std::vector<std::string_view> lines = splitLines(reply.text);
+  if (lines.size() < 2) return {};
+  return {lines.begin() + 1, lines.end() - 1};
+}
+
+// How a listing of a directory is asked for: over a data connection (of the
+// server's current directory, or by path with MLSD), by STAT on the control
+// connection, or both, to find out whether STAT can stand for the other.
+enum class ListingWay { data, control, both };
+
+ListingWay listingWay(const CurlConnection& connection, const std::string& path) {
+  // STAT lists in LIST format, so an MLSD server keeps its own precision; a
+  // path STAT could take as a pattern is listed the long way.
+  if (connection.mlst || hasPatternCharacters(path) ||
+      connection.statListing == StatListing::no) {
+    return ListingWay::data;
+  }
+  return connection.statListing == StatListing::yes ? ListingWay::control : ListingWay::both;
+}
+
+void addListing(const CurlConnection& connection, Request& request, ListingWay way,
+                const std::string& path, std::string& data) {
+  if (way != ListingWay::data) request.quote.push_back("*STAT " + path);
+  if (way == ListingWay::control) {
+    request.noBody = true;
+    return;
+  }
+  request.customRequest = connection.mlst ? "MLSD" : "LIST -a";
+  request.listing = &data;
+}
+
+// The listing lines of a positive STAT reply that shows the directory itself
+// ("."), joined like listing data. A server that lists a missing directory as
+// empty shows no "." for it, so such a reply proves the directory exists.
+bool readStatListing(const Outcome& outcome, std::string& data) {
+  const Reply* reply = replyTo(outcome, "STAT ");
+  if (!reply || !isPositive(reply->code)) return false;
+  bool showsItself = false;
+  data.clear();
+  for (std::string_view line : innerLines(*reply)) {
+    showsItself |= line.starts_with("d") && line.ends_with(" .");
+    data.append(line);
+    data.push_back('\n');
+  }
+  return showsItself;
+}
+
+// After a perform that asked for both: STAT stands for the listing from now
+// on when it gave the same lines.
+void decideStatListing(CurlConnection& connection, const Outcome& outcome,
+                       const std::string& data) {
+  std::string statData;
+  const bool same = readStatListing(outcome, statData) && statData == data;
+  connection.statListing = same ? StatListing::yes : StatListing::no;
+}
+
+// Takes the listing of `path` (the tracked current directory) without a
+// change into it before: by STAT where its answer proves the directory
+// exists, by MLSD of the path (which fails for a missing directory), else by
+// a change into the directory and LIST in one perform.
+bool fetchListing(CurlConnection& connection, const std::string& path, std::string& data) {
+  ListingWay way = listingWay(connection, path);
+  if (way == ListingWay::control) {
+    Request request;
+    request.url = connection.directoryUrl();
+    request.noBody = true;
+    request.quote = {"*STAT " + path};
+    Outcome outcome = connection.run(request);
+    if (outcome.code == CURLE_OK && readStatListing(outcome, data)) return true;
+    way = ListingWay::data;
+  }
+  Request request;
+  data.clear();
+  if (connection.mlst) {
+    request.url = connection.fileUrl(path) + "/";
+  } else {
+    // The CWD has no "*": a refusal ends the perform before the listing, since
+    // some servers list a missing directory as an empty one.
+    request.url = connection.directoryUrl();
+    request.quote = {"CWD " + path};
+  }
+  addListing(connection, request, way, path, data);
+  Outcome outcome = connection.run(request);
+  if (outcome.code != CURLE_OK) {
+    connection.recordOutcome(outcome);
+    return false;
+  }
+  if (way == ListingWay::both) decideStatListing(connection, outcome, data);
+  return true;
+}
+
 }  // namespace
 
 bool CurlServerSide::changeDirectory(const std::string& name) {
@@ -651,13 +789,58 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
     recordFailure(FailureKind::refused, kInvalidName);
     return false;
   }
-  std::string target = resolvePath(connection_->current, name);
-  Outcome outcome = connection_->command("CWD " + target);
-  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
-    connection_->recordOutcome(outcome);
+  CurlConnection& connection = *connection_;
+  std::string target = resolvePath(connection.current, name);
+  if (name == "..") {
+    // Every request names its target by absolute path, and every listing
+    // proves its directory itself: the server's own current directory can
+    // stay where it is.
+    connection.current = target;
+    return true;
+  }
+  // The listing that follows an entry comes in the same perform, where the
+  // change into the directory proves that it exists. A directory this
+  // connection has just created is empty: it is only entered.
+  const bool knownEmpty = connection.created.erase(target) > 0;
+  const ListingWay way = listingWay(connection, target);
+  Request request;
+  request.url = connection.directoryUrl();
+  request.quote = {"*CWD " + target};
+  std::string data;
+  if (knownEmpty) {
+    request.noBody = true;
+  } else {
+    addListing(connection, request, way, target, data);
+  }
+  Outcome outcome = connection.run(request);
+  const Reply* entered = replyTo(outcome, "CWD ");
+  if (!entered || !isPositive(entered->code)) {
+    if (entered && (outcome.code == CURLE_OK || isServerAnswer(outcome.code))) {
+      recordFailure(FailureKind::refused, entered->text);
+    } else {
+      connection.recordOutcome(outcome);
+    }
     return false;
   }
-  connection_->current = target;
+  connection.current = target;
+  CurlConnection::Prefetched prefetched;
+  prefetched.path = target;
+  if (outcome.code != CURLE_OK) {
+    connection.recordOutcome(outcome);
+    prefetched.failure = lastFailure();
+  } else if (knownEmpty) {
+    prefetched.ok = true;
+  } else if (way == ListingWay::control) {
+    // Without "." the answer proves nothing: list() asks again the long way.
+    if (!readStatListing(outcome, prefetched.data)) return true;
+    prefetched.ok = true;
+    prefetched.fromStat = true;
+  } else {
+    if (way == ListingWay::both) decideStatListing(connection, outcome, data);
+    prefetched.ok = true;
+    prefetched.data = std::move(data);
+  }
+  connection.prefetched = std::move(prefetched);
   return true;
 }
 
@@ -726,18 +909,17 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
 bool CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
   if (!checkConnected(*connection_)) return false;
-  // The listing follows a change into the directory in the same perform, and
-  // the CWD has no "*": a refusal ends the perform before the listing, since
-  // some servers list a missing directory as an empty one.
-  Request request;
-  request.url = connection_->directoryUrl();
-  request.quote = {"CWD " + connection_->current};
-  request.customRequest = connection_->mlst ? "MLSD" : "LIST -a";
+  CurlConnection& connection = *connection_;
   std::string data;
-  request.listing = &data;
-  Outcome outcome = connection_->run(request);
-  if (outcome.code != CURLE_OK) {
-    connection_->recordOutcome(outcome);
+  if (connection.prefetched && connection.prefetched->path == connection.current) {
+    CurlConnection::Prefetched prefetched = std::move(*connection.prefetched);
+    connection.prefetched.reset();
+    if (!prefetched.ok) {
+      recordFailure(prefetched.failure.kind, prefetched.failure.text);
+      return false;
+    }
+    data = std::move(prefetched.data);
+  } else if (!fetchListing(connection, connection.current, data)) {
     return false;
   }
   const int64_t listedAt = now();
@@ -802,17 +984,6 @@ void CurlServerSide::completeRecord(ListRecord& record) {
     }
   }
 }
-
-namespace {
-
-// The lines between the first and the last line of a multi-line reply.
-std::vector<std::string_view> innerLines(const Reply& reply) {
-  std::vector<std::string_view> lines = splitLines(reply.text);
-  if (lines.size() < 2) return {};
-  return {lines.begin() + 1, lines.end() - 1};
-}
-
-}  // namespace
 
 bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
   if (!checkName(name) || !checkConnected(*connection_)) return false;
@@ -913,11 +1084,20 @@ bool CurlServerSide::deleteFile(const std::string& name) {
 }
 
 bool CurlServerSide::createDirectory(const std::string& name) {
-  return simpleCommand(*connection_, "MKD", name);
+  if (!simpleCommand(*connection_, "MKD", name)) return false;
+  connection_->created.insert(childPath(connection_->current, name));
+  return true;
 }
 
 bool CurlServerSide::removeDirectory(const std::string& name) {
+  connection_->created.erase(childPath(connection_->current, name));
   return simpleCommand(*connection_, "RMD", name);
+}
+
+size_t CurlServerSide::lookUpsPerListing() const {
+  // A listing over a data connection costs about five round trips (EPSV, the
+  // connection, a TYPE, the command, its end); STAT costs one, like a look-up.
+  return !connection_->mlst && connection_->statListing == StatListing::yes ? 1 : 5;
 }
 
 bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,

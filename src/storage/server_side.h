@@ -7,6 +7,7 @@
 // the name does not exist, transport below the protocol.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -90,6 +91,9 @@ class ServerSide {
   // new copy still cannot take its place. On failure the temporary copy is
   // removed and `name` is as it was. `sent` counts the bytes.
   virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+  // How many look-ups of single entries cost about as much as one listing of
+  // the current directory.
+  virtual size_t lookUpsPerListing() const { return 3; }
 
   // Called during downloads and uploads with the bytes moved so far and the
   // total (0 when unknown); an empty function turns it off. Sides that cannot
