@@ -276,23 +276,19 @@ class CurlConnection {
   std::string fileUrl(const std::string& path) const;
 
   std::string current = "/";
+  // Where the server's own current directory is: a return to the parent only
+  // moves `current`.
+  std::string serverAt = "/";
   bool mlst = false;
   // Whether STAT of a directory answers with the same lines as its LIST, on
   // the control connection: found out at the first listing of a connection.
   enum class StatListing { unknown, yes, no };
   StatListing statListing = StatListing::unknown;
-  // A listing taken in the perform that entered `path`, kept for the list()
-  // that follows; any other request drops it, as it may change the directory.
-  struct Prefetched {
-    std::string path;
-    bool ok = false;
-    Failure failure;  // why the listing failed
-    std::string data;
-    bool fromStat = false;
-  };
-  std::optional<Prefetched> prefetched;
   // Directories this connection created and has not entered since: empty.
   std::set<std::string> created;
+  // The directory just entered when it is one of those, for the list() that
+  // follows; any other request drops it, as it may change the directory.
+  std::optional<std::string> enteredEmpty;
   // Whether a server link, by absolute path, could be entered, found out once.
   std::map<std::string, bool> linkIsDirectory;
   std::function<void(int64_t, int64_t)> observer;
@@ -347,7 +343,7 @@ bool CurlConnection::open(const LogIn& logIn) {
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
   mlst = false;
   statListing = StatListing::unknown;
-  prefetched.reset();
+  enteredEmpty.reset();
   created.clear();
 
   Request request;
@@ -364,6 +360,7 @@ bool CurlConnection::open(const LogIn& logIn) {
   const char* entryPath = nullptr;
   curl_easy_getinfo(easy_.get(), CURLINFO_FTP_ENTRY_PATH, &entryPath);
   current = entryPath && entryPath[0] == '/' ? resolvePath("/", entryPath) : "/";
+  serverAt = current;
   if (const Reply* features = outcome.lastReply(); features && features->code == 211) {
     for (std::string_view line : splitLines(features->text)) {
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
@@ -545,7 +542,7 @@ Outcome CurlConnection::performOnce(const Request& request) {
 }
 
 Outcome CurlConnection::run(const Request& request) {
-  prefetched.reset();
+  enteredEmpty.reset();
   Outcome outcome = performOnce(request);
   if (outcome.connectionLost() && outcome.moved == 0 && !outcome.streamFailed &&
       !outcome.interrupted) {
@@ -746,10 +743,11 @@ void decideStatListing(CurlConnection& connection, const Outcome& outcome,
   connection.statListing = same ? StatListing::yes : StatListing::no;
 }
 
-// Takes the listing of `path` (the tracked current directory) without a
-// change into it before: by STAT where its answer proves the directory
-// exists, by MLSD of the path (which fails for a missing directory), else by
-// a change into the directory and LIST in one perform.
+// Takes the listing of `path` (the tracked current directory) so that a
+// directory that is not there fails instead of listing as empty: by STAT
+// where its answer shows the directory itself, by MLSD of the path (which
+// fails for a missing directory), else by a change into the directory and a
+// LIST in one perform.
 bool fetchListing(CurlConnection& connection, const std::string& path, std::string& data) {
   ListingWay way = listingWay(connection, path);
   if (way == ListingWay::control) {
@@ -765,14 +763,17 @@ bool fetchListing(CurlConnection& connection, const std::string& path, std::stri
   data.clear();
   if (connection.mlst) {
     request.url = connection.fileUrl(path) + "/";
+    // Some servers fail a listing while their own current directory is one
+    // that has gone since: after a return to the parent, the server follows.
+    if (connection.serverAt != path) request.quote = {"*CWD " + path};
   } else {
-    // The CWD has no "*": a refusal ends the perform before the listing, since
-    // some servers list a missing directory as an empty one.
+    // The CWD has no "*": a refusal ends the perform before the listing.
     request.url = connection.directoryUrl();
     request.quote = {"CWD " + path};
   }
   addListing(connection, request, way, path, data);
   Outcome outcome = connection.run(request);
+  if (!request.quote.empty()) connection.serverAt = path;
   if (outcome.code != CURLE_OK) {
     connection.recordOutcome(outcome);
     return false;
@@ -793,54 +794,22 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
   std::string target = resolvePath(connection.current, name);
   if (name == "..") {
     // Every request names its target by absolute path, and every listing
-    // proves its directory itself: the server's own current directory can
-    // stay where it is.
+    // proves that its directory exists: the server's own current directory
+    // can stay where it is.
     connection.current = target;
     return true;
   }
-  // The listing that follows an entry comes in the same perform, where the
-  // change into the directory proves that it exists. A directory this
-  // connection has just created is empty: it is only entered.
+  // A directory this connection has just created is empty: the listing that
+  // follows its entry need not ask.
   const bool knownEmpty = connection.created.erase(target) > 0;
-  const ListingWay way = listingWay(connection, target);
-  Request request;
-  request.url = connection.directoryUrl();
-  request.quote = {"*CWD " + target};
-  std::string data;
-  if (knownEmpty) {
-    request.noBody = true;
-  } else {
-    addListing(connection, request, way, target, data);
-  }
-  Outcome outcome = connection.run(request);
-  const Reply* entered = replyTo(outcome, "CWD ");
-  if (!entered || !isPositive(entered->code)) {
-    if (entered && (outcome.code == CURLE_OK || isServerAnswer(outcome.code))) {
-      recordFailure(FailureKind::refused, entered->text);
-    } else {
-      connection.recordOutcome(outcome);
-    }
+  Outcome outcome = connection.command("CWD " + target);
+  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
+    connection.recordOutcome(outcome);
     return false;
   }
   connection.current = target;
-  CurlConnection::Prefetched prefetched;
-  prefetched.path = target;
-  if (outcome.code != CURLE_OK) {
-    connection.recordOutcome(outcome);
-    prefetched.failure = lastFailure();
-  } else if (knownEmpty) {
-    prefetched.ok = true;
-  } else if (way == ListingWay::control) {
-    // Without "." the answer proves nothing: list() asks again the long way.
-    if (!readStatListing(outcome, prefetched.data)) return true;
-    prefetched.ok = true;
-    prefetched.fromStat = true;
-  } else {
-    if (way == ListingWay::both) decideStatListing(connection, outcome, data);
-    prefetched.ok = true;
-    prefetched.data = std::move(data);
-  }
-  connection.prefetched = std::move(prefetched);
+  connection.serverAt = target;
+  if (knownEmpty) connection.enteredEmpty = target;
   return true;
 }
 
@@ -898,10 +867,12 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
   std::string absolute;
   if (readPwdReply(outcome.replies.back(), absolute)) {
     connection_->current = resolvePath("/", absolute);
+    connection_->serverAt = connection_->current;
   } else {
     located = false;
     recordFailure(FailureKind::refused, outcome.replies.back().text);
     connection_->current = resolvePath(connection_->current, path);
+    connection_->serverAt = connection_->current;
   }
   return true;
 }
@@ -910,18 +881,12 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
   if (!checkConnected(*connection_)) return false;
   CurlConnection& connection = *connection_;
-  std::string data;
-  if (connection.prefetched && connection.prefetched->path == connection.current) {
-    CurlConnection::Prefetched prefetched = std::move(*connection.prefetched);
-    connection.prefetched.reset();
-    if (!prefetched.ok) {
-      recordFailure(prefetched.failure.kind, prefetched.failure.text);
-      return false;
-    }
-    data = std::move(prefetched.data);
-  } else if (!fetchListing(connection, connection.current, data)) {
-    return false;
+  if (connection.enteredEmpty == connection.current) {
+    connection.enteredEmpty.reset();
+    return true;
   }
+  std::string data;
+  if (!fetchListing(connection, connection.current, data)) return false;
   const int64_t listedAt = now();
   for (std::string_view line : splitLines(data)) {
     ListRecord record;
@@ -954,6 +919,7 @@ bool CurlServerSide::isDirectoryLink(const std::string& path) {
   if (entered.code != CURLE_OK) return false;  // no answer: try again next time
   const bool isDirectory = isPositive(entered.lastCode());
   if (isDirectory) connection_->command("CWD " + connection_->current);
+  connection_->serverAt = connection_->current;
   connection_->linkIsDirectory.emplace(path, isDirectory);
   return isDirectory;
 }
@@ -1090,8 +1056,17 @@ bool CurlServerSide::createDirectory(const std::string& name) {
 }
 
 bool CurlServerSide::removeDirectory(const std::string& name) {
-  connection_->created.erase(childPath(connection_->current, name));
-  return simpleCommand(*connection_, "RMD", name);
+  CurlConnection& connection = *connection_;
+  const std::string path = childPath(connection.current, name);
+  connection.created.erase(path);
+  if (checkName(name) && (connection.serverAt == path || connection.serverAt.starts_with(path + "/"))) {
+    // Some servers fail every later request once their current directory is
+    // gone: the server leaves it first.
+    if (connection.command("CWD " + connection.current).code == CURLE_OK) {
+      connection.serverAt = connection.current;
+    }
+  }
+  return simpleCommand(connection, "RMD", name);
 }
 
 size_t CurlServerSide::lookUpsPerListing() const {
