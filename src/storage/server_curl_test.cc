@@ -291,6 +291,35 @@ TEST_P(CurlServerSideTest, ListsTheTrackedDirectoryNotTheServersIdea) {
   EXPECT_EQ(names(records), "[in-two]");
 }
 
+TEST_P(CurlServerSideTest, RemovesTheDirectoryItLeftAndListsOnAfterwards) {
+  makeDirectory("left/inner");
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.changeDirectory("left/inner")) << lastFailure().text;
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  ASSERT_TRUE(side_.removeDirectory("inner")) << lastFailure().text;
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  ASSERT_TRUE(side_.removeDirectory("left")) << lastFailure().text;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "");
+  ASSERT_TRUE(upload("after", "x")) << lastFailure().text;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[after]");
+}
+
+TEST_P(CurlServerSideTest, DirectoryJustCreatedListsEmptyAndItsParentListsIt) {
+  std::vector<ListRecord> records;
+  ASSERT_TRUE(side_.createDirectory("fresh")) << lastFailure().text;
+  ASSERT_TRUE(side_.changeDirectory("fresh")) << lastFailure().text;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "");
+  ASSERT_TRUE(upload("in-fresh", "x")) << lastFailure().text;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[in-fresh]");
+  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  EXPECT_EQ(names(records), "[fresh]");
+}
+
 // ---- look-ups ---------------------------------------------------------------
 
 TEST_P(CurlServerSideTest, LookUpGivesWhatTheListingGives) {
