@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -64,6 +66,7 @@ class StringList {
 struct Reply {
   int code = 0;
   std::string text;
+  std::string command;  // the command line sent last before it, CR LF removed
 };
 
 bool hasReplyCode(std::string_view line) {
@@ -80,6 +83,16 @@ class ReplyReader {
     partial_.clear();
     open_ = Reply{};
     inMultiLine_ = false;
+    command_.clear();
+  }
+
+  // libcurl waits for each reply before its next command, so a reply answers
+  // the command sent last before it began.
+  void sent(const char* data, size_t length) {
+    command_.assign(data, length);
+    while (!command_.empty() && (command_.back() == '\n' || command_.back() == '\r')) {
+      command_.pop_back();
+    }
   }
 
   void feed(const char* data, size_t length) {
@@ -104,7 +117,7 @@ class ReplyReader {
   void addLine(std::string_view line) {
     if (!inMultiLine_) {
       if (!hasReplyCode(line)) return;
-      open_ = Reply{codeOf(line), {}};
+      open_ = Reply{codeOf(line), {}, command_};
       inMultiLine_ = line.size() > 3 && line[3] == '-';
     } else if (hasReplyCode(line) && codeOf(line) == open_.code &&
                (line.size() == 3 || line[3] == ' ')) {
@@ -119,6 +132,7 @@ class ReplyReader {
   std::string partial_;
   Reply open_;
   bool inMultiLine_ = false;
+  std::string command_;
 };
 
 bool isPositive(int code) { return code >= 200 && code < 300; }
@@ -272,7 +286,19 @@ class CurlConnection {
   std::string current = "/";
   // Empty when the log-in directory is known; else the server's reply to PWD.
   std::string logInReply;
+  // Where the server's own current directory is: a return to the parent only
+  // moves `current`.
+  std::string serverAt = "/";
   bool mlst = false;
+  // Whether STAT of a directory answers with the same lines as its LIST, on
+  // the control connection: found out at the first listing of a connection.
+  enum class StatListing { unknown, yes, no };
+  StatListing statListing = StatListing::unknown;
+  // Directories this connection created and has not entered since: empty.
+  std::set<std::string> created;
+  // The directory just entered when it is one of those, for the list() that
+  // follows; any other request drops it, as it may change the directory.
+  std::optional<std::string> enteredEmpty;
   // Whether a server link, by absolute path, could be entered, found out once.
   std::map<std::string, bool> linkIsDirectory;
   // What the server reported (PWD) as the real path of a server link to a
@@ -331,6 +357,9 @@ bool CurlConnection::open(const LogIn& logIn) {
   baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") + userPart +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
   mlst = false;
+  statListing = StatListing::unknown;
+  enteredEmpty.reset();
+  created.clear();
 
   Request request;
   request.url = directoryUrl();
@@ -355,6 +384,7 @@ bool CurlConnection::open(const LogIn& logIn) {
       if (reply.code == 257) logInReply = reply.text;
     }
   }
+  serverAt = current;
   if (const Reply* features = outcome.lastReply(); features && features->code == 211) {
     for (std::string_view line : splitLines(features->text)) {
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
@@ -536,6 +566,7 @@ Outcome CurlConnection::performOnce(const Request& request) {
 }
 
 Outcome CurlConnection::run(const Request& request) {
+  enteredEmpty.reset();
   Outcome outcome = performOnce(request);
   if (outcome.connectionLost() && outcome.moved == 0 && !outcome.streamFailed &&
       !outcome.interrupted) {
@@ -574,6 +605,7 @@ void CurlConnection::recordOutcome(const Outcome& outcome) const {
 
 int CurlConnection::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   if (type == CURLINFO_HEADER_IN) static_cast<CurlConnection*>(self)->reader_.feed(data, size);
+  if (type == CURLINFO_HEADER_OUT) static_cast<CurlConnection*>(self)->reader_.sent(data, size);
   return 0;
 }
 
@@ -667,6 +699,121 @@ bool checkConnected(const CurlConnection& connection) {
 // LIST lines without a year are dated against this clock.
 int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
 
+using StatListing = CurlConnection::StatListing;
+
+// The reply to the first command of the perform that starts with `verb`.
+const Reply* replyTo(const Outcome& outcome, std::string_view verb) {
+  for (const Reply& reply : outcome.replies) {
+    if (reply.command.starts_with(verb)) return &reply;
+  }
+  return nullptr;
+}
+
+// The lines between the first and the last line of a multi-line reply.
+std::vector<std::string_view> innerLines(const Reply& reply) {
+  std::vector<std::string_view> lines = splitLines(reply.text);
+  if (lines.size() < 2) return {};
+  return {lines.begin() + 1, lines.end() - 1};
+}
+
+// How a listing of a directory is asked for: over a data connection (of the
+// server's current directory, or by path with MLSD), by STAT on the control
+// connection, or both, to find out whether STAT can stand for the other.
+enum class ListingWay { data, control, both };
+
+ListingWay listingWay(const CurlConnection& connection, const std::string& path) {
+  // STAT lists in LIST format, so an MLSD server keeps its own precision; a
+  // path STAT could take as a pattern is listed the long way.
+  if (connection.mlst || hasPatternCharacters(path) ||
+      connection.statListing == StatListing::no) {
+    return ListingWay::data;
+  }
+  return connection.statListing == StatListing::yes ? ListingWay::control : ListingWay::both;
+}
+
+void addListing(const CurlConnection& connection, Request& request, ListingWay way,
+                const std::string& path, std::string& data) {
+  if (way != ListingWay::data) request.quote.push_back("*STAT " + path);
+  if (way == ListingWay::control) {
+    request.noBody = true;
+    return;
+  }
+  request.customRequest = connection.mlst ? "MLSD" : "LIST -a";
+  request.listing = &data;
+}
+
+// The listing lines of a positive STAT reply that shows the directory itself
+// ("."), joined like listing data. A server that lists a missing directory as
+// empty shows no "." for it, so such a reply proves the directory exists.
+bool readStatListing(const Outcome& outcome, std::string& data) {
+  const Reply* reply = replyTo(outcome, "STAT ");
+  if (!reply || !isPositive(reply->code)) return false;
+  bool showsItself = false;
+  data.clear();
+  for (std::string_view line : innerLines(*reply)) {
+    showsItself |= line.starts_with("d") && line.ends_with(" .");
+    data.append(line);
+    data.push_back('\n');
+  }
+  return showsItself;
+}
+
+// After a perform that asked for both: STAT stands for the listing from now
+// on when it gave the same lines.
+void decideStatListing(CurlConnection& connection, const Outcome& outcome,
+                       const std::string& data) {
+  std::string statData;
+  const bool same = readStatListing(outcome, statData) && statData == data;
+  connection.statListing = same ? StatListing::yes : StatListing::no;
+}
+
+// Takes the listing of `path` (the tracked current directory) so that a
+// directory that is not there fails instead of listing as empty: by STAT
+// where its answer shows the directory itself, by MLSD of the path (which
+// fails for a missing directory), else by a change into the directory and a
+// LIST in one perform.
+// `overControl` tells whether the lines came in a reply on the control
+// connection, where each keeps every byte of its name up to the reply's own
+// line end.
+bool fetchListing(CurlConnection& connection, const std::string& path, std::string& data,
+                  bool& overControl) {
+  overControl = false;
+  ListingWay way = listingWay(connection, path);
+  if (way == ListingWay::control) {
+    Request request;
+    request.url = connection.directoryUrl();
+    request.noBody = true;
+    request.quote = {"*STAT " + path};
+    Outcome outcome = connection.run(request);
+    if (outcome.code == CURLE_OK && readStatListing(outcome, data)) {
+      overControl = true;
+      return true;
+    }
+    way = ListingWay::data;
+  }
+  Request request;
+  data.clear();
+  if (connection.mlst) {
+    request.url = connection.fileUrl(path) + "/";
+    // Some servers fail a listing while their own current directory is one
+    // that has gone since: after a return to the parent, the server follows.
+    if (connection.serverAt != path) request.quote = {"*CWD " + path};
+  } else {
+    // The CWD has no "*": a refusal ends the perform before the listing.
+    request.url = connection.directoryUrl();
+    request.quote = {"CWD " + path};
+  }
+  addListing(connection, request, way, path, data);
+  Outcome outcome = connection.run(request);
+  if (!request.quote.empty()) connection.serverAt = path;
+  if (outcome.code != CURLE_OK) {
+    connection.recordOutcome(outcome);
+    return false;
+  }
+  if (way == ListingWay::both) decideStatListing(connection, outcome, data);
+  return true;
+}
+
 }  // namespace
 
 bool CurlServerSide::changeDirectory(const std::string& name) {
@@ -675,13 +822,26 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
     recordFailure(FailureKind::refused, kInvalidName);
     return false;
   }
-  std::string target = resolvePath(connection_->current, name);
-  Outcome outcome = connection_->command("CWD " + target);
+  CurlConnection& connection = *connection_;
+  std::string target = resolvePath(connection.current, name);
+  if (name == "..") {
+    // Every request names its target by absolute path, and every listing
+    // proves that its directory exists: the server's own current directory
+    // can stay where it is.
+    connection.current = target;
+    return true;
+  }
+  // A directory this connection has just created is empty: the listing that
+  // follows its entry need not ask.
+  const bool knownEmpty = connection.created.erase(target) > 0;
+  Outcome outcome = connection.command("CWD " + target);
   if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
-    connection_->recordOutcome(outcome);
+    connection.recordOutcome(outcome);
     return false;
   }
-  connection_->current = target;
+  connection.current = target;
+  connection.serverAt = target;
+  if (knownEmpty) connection.enteredEmpty = target;
   return true;
 }
 
@@ -745,12 +905,14 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
   std::string absolute;
   if (readPwdReply(outcome.replies.back(), absolute)) {
     connection_->current = resolvePath("/", absolute);
+    connection_->serverAt = connection_->current;
   } else {
     located = false;
     recordFailure(FailureKind::refused, outcome.replies.back().text);
     // By name only from a place the server named.
     if (!path.starts_with("/") && !connection_->logInReply.empty()) return false;
     connection_->current = resolvePath(connection_->current, path);
+    connection_->serverAt = connection_->current;
   }
   return true;
 }
@@ -758,20 +920,14 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
 bool CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
   if (!checkConnected(*connection_)) return false;
-  // The listing follows a change into the directory in the same perform, and
-  // the CWD has no "*": a refusal ends the perform before the listing, since
-  // some servers list a missing directory as an empty one.
-  Request request;
-  request.url = connection_->directoryUrl();
-  request.quote = {"CWD " + connection_->current};
-  request.customRequest = connection_->mlst ? "MLSD" : "LIST -a";
-  std::string data;
-  request.listing = &data;
-  Outcome outcome = connection_->run(request);
-  if (outcome.code != CURLE_OK) {
-    connection_->recordOutcome(outcome);
-    return false;
+  CurlConnection& connection = *connection_;
+  if (connection.enteredEmpty == connection.current) {
+    connection.enteredEmpty.reset();
+    return true;
   }
+  std::string data;
+  bool overControl = false;
+  if (!fetchListing(connection, connection.current, data, overControl)) return false;
   const int64_t listedAt = now();
   bool afterEntry = false;
   for (std::string_view line : splitLines(data)) {
@@ -779,12 +935,12 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
     // into a line end of its own: a name ending in CR ("Icon\r") arrives as its
     // line and an empty one. Servers send no empty lines, so such a name is
     // given its line break back, which skips it instead of misreading it.
-    if (line.empty() && afterEntry) {
+    if (line.empty() && afterEntry && !overControl) {
       records.back().name.push_back('\r');
       afterEntry = false;
       continue;
     }
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (!overControl && line.ends_with('\r')) line.remove_suffix(1);
     ListRecord record;
     const LineKind kind =
         connection_->mlst ? readMlsdLine(line, record) : readListLine(line, listedAt, record);
@@ -869,6 +1025,7 @@ bool CurlServerSide::isDirectoryLink(const std::string& path) {
     connection_->linkRealPath.emplace(path, resolvePath("/", real));
   }
   if (isDirectory) connection_->command("CWD " + connection_->current);
+  connection_->serverAt = connection_->current;
   connection_->linkIsDirectory.emplace(path, isDirectory);
   return isDirectory;
 }
@@ -1034,11 +1191,29 @@ bool CurlServerSide::removeIfLink(const std::string& name) {
 }
 
 bool CurlServerSide::createDirectory(const std::string& name) {
-  return simpleCommand(*connection_, "MKD", name);
+  if (!simpleCommand(*connection_, "MKD", name)) return false;
+  connection_->created.insert(childPath(connection_->current, name));
+  return true;
 }
 
 bool CurlServerSide::removeDirectory(const std::string& name) {
-  return simpleCommand(*connection_, "RMD", name);
+  CurlConnection& connection = *connection_;
+  const std::string path = childPath(connection.current, name);
+  connection.created.erase(path);
+  if (checkName(name) && (connection.serverAt == path || connection.serverAt.starts_with(path + "/"))) {
+    // Some servers fail every later request once their current directory is
+    // gone: the server leaves it first.
+    if (connection.command("CWD " + connection.current).code == CURLE_OK) {
+      connection.serverAt = connection.current;
+    }
+  }
+  return simpleCommand(connection, "RMD", name);
+}
+
+size_t CurlServerSide::lookUpsPerListing() const {
+  // A listing over a data connection costs about five round trips (EPSV, the
+  // connection, a TYPE, the command, its end); STAT costs one, like a look-up.
+  return !connection_->mlst && connection_->statListing == StatListing::yes ? 1 : 5;
 }
 
 bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,

@@ -48,6 +48,7 @@ class CurlServerSide : public ServerSide {
   bool download(const std::string& name, ByteSink& sink, int64_t& received,
                 ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
+  size_t lookUpsPerListing() const override;
 
   // True when the server announced MLST in its FEAT reply at connect: listings
   // then use MLSD (UTC, seconds) and look-ups MLST; otherwise "LIST -a" and STAT.

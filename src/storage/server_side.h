@@ -7,6 +7,7 @@
 // the name does not exist, transport below the protocol.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -107,6 +108,9 @@ class ServerSide {
   // new copy still cannot take its place. On failure the temporary copy is
   // removed and `name` is as it was. `sent` counts the bytes.
   virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+  // How many look-ups of single entries cost about as much as one listing of
+  // the current directory.
+  virtual size_t lookUpsPerListing() const { return 3; }
 
   // Where a replacement that takes more than one rename is recorded while it
   // is under way (nullptr: nowhere). The caller keeps ownership.

@@ -76,9 +76,8 @@ void completeServerRefreshes() {
   waiting.swap(pendingUploads);
   std::vector<std::optional<ListRecord>> found(waiting.size());
   // A few entries cost less one by one (one command each) than a listing of
-  // the directory (a data connection and several commands).
-  constexpr size_t kSingleLookUps = 3;
-  if (waiting.size() <= kSingleLookUps) {
+  // the directory.
+  if (waiting.size() <= serverSide().lookUpsPerListing()) {
     for (size_t i = 0; i < waiting.size(); ++i) {
       ListRecord record;
       if (serverSide().lookUp(waiting[i].target->name, record)) found[i] = std::move(record);

@@ -84,9 +84,10 @@ INSTANTIATE_TEST_SUITE_P(Histories, Reproduction, ::testing::Values(
           ASSERT_TRUE(t.runPipedWith({"-r", "-y"}).exitedWith(0));
           t.remote().write("sub/c.txt", "v2", kOld + 60);
           t.faults("", R"([{"cmd": "CWD", "match": "^/$", "after": 1, "times": -1}])");
-          RunResult lost = t.runPipedWith({"-r", "-y"});
-          EXPECT_NE(lost.output.find("ABORTING: Lost in directory tree"), std::string::npos)
-              << lost.describe();
+          // The server is left by the tracked path alone, so a refused CWD back
+          // may no longer cost the run its place; lost or not, it must have
+          // recorded all it did.
+          t.runPipedWith({"-r", "-y"});
           t.faults("");
           t.remote().write("sub/c.txt", "v3", kOld + 120);
         },

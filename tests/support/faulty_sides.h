@@ -100,6 +100,7 @@ class FaultyServerSide : public ServerSide {
   bool download(const std::string& name, ByteSink& sink, int64_t& received,
                 ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
+  size_t lookUpsPerListing() const override { return real_.lookUpsPerListing(); }
 
  private:
   ServerSide& real_;
