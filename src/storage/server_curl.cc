@@ -709,13 +709,6 @@ const Reply* replyTo(const Outcome& outcome, std::string_view verb) {
   return nullptr;
 }
 
-// The lines between the first and the last line of a multi-line reply.
-std::vector<std::string_view> innerLines(const Reply& reply) {
-  std::vector<std::string_view> lines = splitLines(reply.text);
-  if (lines.size() < 2) return {};
-  return {lines.begin() + 1, lines.end() - 1};
-}
-
 // How a listing of a directory is asked for: over a data connection (of the
 // server's current directory, or by path with MLSD), by STAT on the control
 // connection, or both, to find out whether STAT can stand for the other.
