@@ -7,7 +7,7 @@
 #include "console/output.h"
 #include "storage/sides.h"
 #include "sync/entry_actions.h"
-#include "sync/file_plan.h"
+#include "sync/plan.h"
 #include "sync/tree_removal.h"
 
 namespace tandrel {
@@ -174,33 +174,34 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   // Records below a directory this directory's records do not know were
   // written somewhere else, unless a place file says otherwise.
   const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
-  if (c == 0) {
-    if (l->state == Deleted && s->state == Deleted) {
-      commitEntry(l, 1);
-      commitEntry(s, 1);
-    } else if (l->state == Deleted) {
-      deleteDirectory(server, s, l, recreate);
-      if (recreate && createDirectory(local, l, s, 0)) sub = &s->name;
-    } else if (s->state == Deleted) {
+  Entry* const localEntry = c <= 0 ? l : nullptr;
+  Entry* const serverEntry = c >= 0 ? s : nullptr;
+  switch (decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry))) {
+    case DirectoryAction::leave:
+      break;
+    case DirectoryAction::forget:
+      commitEntry(localEntry, 1);
+      commitEntry(serverEntry, 1);
+      break;
+    case DirectoryAction::enter:
+      sub = &l->name;
+      break;
+    case DirectoryAction::createOnLocal:
+      if (createDirectory(local, nullptr, s, 1)) sub = &s->name;
+      break;
+    case DirectoryAction::createOnServer:
+      if (createDirectory(server, nullptr, l, 1)) sub = &l->name;
+      break;
+    case DirectoryAction::deleteOnLocal:
       deleteDirectory(local, l, s, recreate);
       if (recreate && purgeForRecreate(local, l, s) && createDirectory(server, s, l, 0)) {
         sub = &l->name;
       }
-    } else {
-      sub = &l->name;
-    }
-  } else if (c < 0) {
-    if (l->state == Deleted) {
-      commitEntry(l, 1);
-    } else if (createDirectory(server, nullptr, l, 1)) {
-      sub = &l->name;
-    }
-  } else {
-    if (s->state == Deleted) {
-      commitEntry(s, 1);
-    } else if (createDirectory(local, nullptr, s, 1)) {
-      sub = &s->name;
-    }
+      break;
+    case DirectoryAction::deleteOnServer:
+      deleteDirectory(server, s, l, recreate);
+      if (recreate && createDirectory(local, l, s, 0)) sub = &s->name;
+      break;
   }
   // The name must outlive the cursor moves: the entries stay in their lists.
   std::string subdirectory = sub ? *sub : std::string();

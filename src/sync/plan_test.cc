@@ -1,4 +1,4 @@
-#include "sync/file_plan.h"
+#include "sync/plan.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +49,33 @@ TEST(FilePlan, NewAndChangedAreOneStateAndNoEntryIsAbsent) {
     EXPECT_EQ(fileStateOf(&entry), expected);
   }
   EXPECT_EQ(fileStateOf(nullptr), S::absent);
+}
+
+TEST(DirectoryPlan, EveryCellOfTheTable) {
+  using D = DirectoryAction;
+  using P = DirectoryState;
+  const struct {
+    P local, server;
+    D action;
+  } rows[] = {
+      {P::present, P::present, D::enter},         {P::present, P::deleted, D::deleteOnLocal},
+      {P::present, P::absent, D::createOnServer}, {P::deleted, P::present, D::deleteOnServer},
+      {P::deleted, P::deleted, D::forget},        {P::deleted, P::absent, D::forget},
+      {P::absent, P::present, D::createOnLocal},  {P::absent, P::deleted, D::forget},
+      {P::absent, P::absent, D::leave},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(decideDirectory(row.local, row.server), row.action)
+        << "local " << int(row.local) << ", server " << int(row.server);
+  }
+  Entry entry;
+  const std::pair<EntryState, P> states[] = {
+      {Unchanged, P::present}, {New, P::present}, {Deleted, P::deleted}, {Dropped, P::absent}};
+  for (auto [state, expected] : states) {
+    entry.state = state;
+    EXPECT_EQ(directoryStateOf(&entry), expected);
+  }
+  EXPECT_EQ(directoryStateOf(nullptr), P::absent);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "sync/file_plan.h"
+#include "sync/plan.h"
 
 namespace tandrel {
 
@@ -23,6 +23,15 @@ constexpr FileAction kServerWins[4][4] = {
     /* absent    */ {copyToLocal, copyToLocal, forget, leave},
 };
 
+using D = DirectoryAction;
+
+// Rows: the local state; columns: the server's (present, deleted, absent).
+constexpr DirectoryAction kDirectories[3][3] = {
+    /* present */ {D::enter, D::deleteOnLocal, D::createOnServer},
+    /* deleted */ {D::deleteOnServer, D::forget, D::forget},
+    /* absent  */ {D::createOnLocal, D::forget, D::leave},
+};
+
 }  // namespace
 
 FileState fileStateOf(const Entry* entry) {
@@ -44,6 +53,15 @@ FileState fileStateOf(const Entry* entry) {
 FileAction decideFile(FileState local, FileState server, bool ftpWins) {
   const auto& table = ftpWins ? kServerWins : kLocalWins;
   return table[static_cast<int>(local)][static_cast<int>(server)];
+}
+
+DirectoryState directoryStateOf(const Entry* entry) {
+  if (entry == nullptr || entry->state == Dropped) return DirectoryState::absent;
+  return entry->state == Deleted ? DirectoryState::deleted : DirectoryState::present;
+}
+
+DirectoryAction decideDirectory(DirectoryState local, DirectoryState server) {
+  return kDirectories[static_cast<int>(local)][static_cast<int>(server)];
 }
 
 }  // namespace tandrel
