@@ -283,9 +283,9 @@ void CurlServerSide::rememberUniques(const std::vector<ListRecord>& records) {
 bool CurlServerSide::isDirectoryLink(const std::string& path) {
   auto known = connection_->linkIsDirectory.find(path);
   if (known != connection_->linkIsDirectory.end()) return known->second;
-  // Every request names its target by absolute path, so the return below only
-  // keeps the server where the tracked path says it is. Where the link leads,
-  // the server says after entering it.
+  // Where the link leads, the server says after entering it. Every request
+  // names its target by absolute path, so the server may stay inside: the
+  // tracked position says where it is, for the requests that care.
   Request request;
   request.url = connection_->directoryUrl();
   request.noBody = true;
@@ -297,8 +297,7 @@ bool CurlServerSide::isDirectoryLink(const std::string& path) {
   if (isDirectory && readPwdReply(entered.replies.back(), real)) {
     connection_->linkRealPath.emplace(path, resolvePath("/", real));
   }
-  if (isDirectory) connection_->command("CWD " + connection_->current);
-  connection_->serverAt = connection_->current;
+  if (isDirectory) connection_->serverAt = path;
   connection_->linkIsDirectory.emplace(path, isDirectory);
   return isDirectory;
 }
