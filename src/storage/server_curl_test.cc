@@ -17,6 +17,7 @@
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
+#include "storage/transfer_watch.h"
 #include "support/ftp_server.h"
 
 namespace tandrel {
@@ -532,6 +533,38 @@ TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
   ASSERT_TRUE(side_.download("watched", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   side_.setProgressObserver(nullptr);
+}
+
+// Stops every transfer as soon as it is asked.
+class StoppingWatch : public TransferWatch {
+ public:
+  bool cancelled() override {
+    ++asked;
+    return true;
+  }
+  void started(int64_t) override {}
+  void progress(int64_t, int64_t) override {}
+  void finished() override {}
+  int asked = 0;
+};
+
+TEST_P(CurlServerSideTest, CancelledWatchAbandonsTransfersAndLeavesTheConnectionUsable) {
+  put("file", std::string(100000, 'c'));
+  StoppingWatch watch;
+  installTransferWatch(&watch);
+  StringSink sink;
+  ListRecord after;
+  int64_t received = -1;
+  const bool downloaded = side_.download("file", sink, received, after);
+  const bool uploaded = upload("new", std::string(100000, 'n'));
+  installTransferWatch(nullptr);
+  EXPECT_FALSE(downloaded);
+  EXPECT_FALSE(uploaded);
+  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+  EXPECT_GT(watch.asked, 0);
+  EXPECT_FALSE(exists("new"));
+  ListRecord record;
+  EXPECT_TRUE(side_.lookUp("file", record)) << lastFailure().text;
 }
 
 TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {
