@@ -48,10 +48,9 @@ ListingWay listingWay(const CurlConnection& connection, const std::string& path)
   return hasPatternCharacters(path) ? ListingWay::data : ListingWay::both;
 }
 
-LineKind readLine(const CurlConnection& connection, std::string_view line, int64_t listedAt,
-                  ListRecord& record) {
-  return connection.methods.listing == ListingMethod::mlsd ? readMlsdLine(line, record)
-                                                           : readListLine(line, listedAt, record);
+ListingFormat formatOf(const CurlConnection& connection) {
+  return connection.methods.listing == ListingMethod::mlsd ? ListingFormat::mlsd
+                                                           : ListingFormat::list;
 }
 
 // The lines of a positive STAT reply that shows the directory itself ("."). A
@@ -68,31 +67,6 @@ bool readStatListing(const Outcome& outcome, std::vector<std::string>& lines) {
     lines.emplace_back(line);
   }
   return showsItself;
-}
-
-// The lines of listing data from a data connection, read like those of a
-// reply. libcurl turns the CR of the line end into nothing and a CR anywhere
-// else into a line end of its own: a name ending in CR ("Icon\r") arrives as
-// its line and an empty one. Servers send no empty lines, so an empty line
-// right after an entry gives that entry its CR back.
-std::vector<std::string> readDataListing(const CurlConnection& connection, std::string_view data) {
-  std::vector<std::string> lines;
-  const int64_t listedAt = now();
-  bool mayTakeCr = false;
-  for (std::string_view line : splitLines(data)) {
-    if (line.empty()) {
-      ListRecord record;
-      if (mayTakeCr && readLine(connection, lines.back(), listedAt, record) == LineKind::entry) {
-        lines.back().push_back('\r');
-      }
-      mayTakeCr = false;
-      continue;
-    }
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    lines.emplace_back(line);
-    mayTakeCr = true;
-  }
-  return lines;
 }
 
 // Takes the listing of `path` (the tracked current directory) so that a
@@ -145,7 +119,7 @@ bool fetchListing(CurlConnection& connection, const std::string& path,
     connection.methods.listing = shown && statData == data ? ListingMethod::stat
                                                            : ListingMethod::list;
   }
-  lines = readDataListing(connection, data);
+  lines = linesOfListingData(data, formatOf(connection), now());
   return true;
 }
 
@@ -237,7 +211,7 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
   const int64_t listedAt = now();
   for (const std::string& line : lines) {
     ListRecord record;
-    const LineKind kind = readLine(connection, line, listedAt, record);
+    const LineKind kind = readListingLine(line, formatOf(connection), listedAt, record);
     if (kind == LineKind::noEntry) continue;
     // A line we cannot read and a name that could lead out of the directory
     // are passed on, marked, so that the run can say so and hold back what
