@@ -7,6 +7,7 @@
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/terminal.h"
+#include "console/transfer_status.h"
 #include "storage/netrc_file.h"
 #include "storage/replacement_journal.h"
 #include "storage/run_lock.h"
@@ -85,6 +86,7 @@ int runTandrel(int count, char** arguments) {
     if (state == NetrcState::usable) logIn.netrcFile = netrc;
   }
   installInterruptHandlers();
+  installTransferWatch(&terminalTransferWatch());
 
   // Before anything is touched, also the connection: a run started by cron while
   // the last one is still going must leave at once.

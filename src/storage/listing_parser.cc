@@ -417,6 +417,37 @@ LineKind readListLine(std::string_view line, int64_t nowUnixSeconds, ListRecord&
   return parseUnixLine(line, nowUnixSeconds, record);
 }
 
+LineKind readListingLine(std::string_view line, ListingFormat format, int64_t nowUnixSeconds,
+                         ListRecord& record) {
+  return format == ListingFormat::mlsd ? readMlsdLine(line, record)
+                                       : readListLine(line, nowUnixSeconds, record);
+}
+
+std::vector<std::string> linesOfListingData(std::string_view data, ListingFormat format,
+                                            int64_t nowUnixSeconds) {
+  std::vector<std::string> lines;
+  // Whether the last line kept came right before and may take a CR back.
+  bool mayTakeCr = false;
+  while (!data.empty()) {
+    const size_t end = data.find('\n');
+    std::string_view line = data.substr(0, end);
+    data.remove_prefix(end == std::string_view::npos ? data.size() : end + 1);
+    if (line.empty()) {
+      ListRecord record;
+      if (mayTakeCr && readListingLine(lines.back(), format, nowUnixSeconds, record) ==
+                           LineKind::entry) {
+        lines.back().push_back('\r');
+      }
+      mayTakeCr = false;
+      continue;
+    }
+    if (line.back() == '\r') line.remove_suffix(1);
+    lines.emplace_back(line);
+    mayTakeCr = true;
+  }
+  return lines;
+}
+
 bool parseModificationTime(std::string_view text, FileTime& time) {
   return parseMlsdTime(withoutLineEnd(text), time);
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "storage/list_record.h"
 
@@ -40,6 +42,23 @@ LineKind readListLine(std::string_view line, int64_t nowUnixSeconds, ListRecord&
 inline bool parseListLine(std::string_view line, int64_t nowUnixSeconds, ListRecord& record) {
   return readListLine(line, nowUnixSeconds, record) == LineKind::entry;
 }
+
+// Which of the two forms above a listing is in.
+enum class ListingFormat { mlsd, list };
+
+// One line of a listing in `format`: readMlsdLine or readListLine.
+LineKind readListingLine(std::string_view line, ListingFormat format, int64_t nowUnixSeconds,
+                         ListRecord& record);
+
+// The lines of listing data that came over a data connection through libcurl,
+// each without its line end, as the lines of a reply on the control
+// connection give them. libcurl turns the CR of a line end into nothing and
+// any other CR into a line end of its own, so a name ending in CR ("Icon\r")
+// arrives as its line and an empty one. Servers send no empty lines, so an
+// empty line right after an entry gives that entry its CR back; other empty
+// lines are dropped, and so is one CR left at the end of a line.
+std::vector<std::string> linesOfListingData(std::string_view data, ListingFormat format,
+                                            int64_t nowUnixSeconds);
 
 // The time of an MDTM reply's text ("YYYYMMDDHHMMSS", optional fraction, UTC).
 bool parseModificationTime(std::string_view text, FileTime& time);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "storage/file_time.h"
 
@@ -283,6 +284,44 @@ TEST(WriteTimes, AgreeAtThePrecisionBothShow) {
   EXPECT_TRUE(withinRecordedMinute(second, minute));
   EXPECT_FALSE(withinRecordedMinute(minute + 600000000, minute));
   EXPECT_FALSE(withinRecordedMinute(second + 10000000, second));
+}
+
+}  // namespace
+}  // namespace tandrel
+
+namespace tandrel {
+namespace {
+
+struct DataListing {
+  const char* about;
+  ListingFormat format;
+  std::string data;
+  std::vector<std::string> lines;
+};
+
+const std::string kFile = "-rw-r--r--    1 102      0               6 Dec 07 06:20 ";
+const std::string kFacts = "modify=20261207062000;size=6;type=file; ";
+
+const DataListing kDataListings[] = {
+    {"plain lines", ListingFormat::list, kFile + "a\n" + kFile + "b\n", {kFile + "a", kFile + "b"}},
+    {"a last line without its end", ListingFormat::list, kFile + "a", {kFile + "a"}},
+    {"a CR left at a line end goes", ListingFormat::list, kFile + "a\r\n", {kFile + "a"}},
+    {"a name ending in CR gets it back", ListingFormat::list, kFile + "Icon\n\n" + kFile + "b\n",
+     {kFile + "Icon\r", kFile + "b"}},
+    {"in MLSD too", ListingFormat::mlsd, kFacts + "Icon\n\n", {kFacts + "Icon\r"}},
+    {"only one CR for two empty lines", ListingFormat::list, kFile + "a\n\n\n", {kFile + "a\r"}},
+    {"no CR for what is no entry", ListingFormat::list, "total 3\n\n" + kFile + ".\n\n",
+     {"total 3", kFile + "."}},
+    {"no CR for an unreadable line", ListingFormat::list, "garbage\n\n", {"garbage"}},
+    {"an empty first line is dropped", ListingFormat::list, "\n" + kFile + "a\n", {kFile + "a"}},
+    {"nothing", ListingFormat::mlsd, "", {}},
+};
+
+TEST(ListingData, GivesLinesAsARepliesLinesWouldBe) {
+  for (const DataListing& row : kDataListings) {
+    SCOPED_TRACE(row.about);
+    EXPECT_EQ(linesOfListingData(row.data, row.format, kNow), row.lines);
+  }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 
 namespace tandrel {
 
-// The libcurl handles and the tracked state of the one connection.
+// The transport and the tracked state of the one connection.
 class CurlConnection;
 
 class CurlServerSide : public ServerSide {
@@ -71,6 +71,10 @@ class CurlServerSide : public ServerSide {
   // Keeps the unique facts of a listing's directories (and of the current
   // directory) for leadsBack.
   void rememberUniques(const std::vector<ListRecord>& records);
+  bool lookUpByMlst(const std::string& name, const std::string& path, ListRecord& record);
+  // The second half of an upload whose rename onto `name` was refused: the
+  // old copy is moved aside first. The refusal is in the failure record.
+  bool replaceThroughAside(const std::string& name);
 
   std::unique_ptr<CurlConnection> connection_;
   ReplacementJournal* journal_ = nullptr;

@@ -1,6 +1,6 @@
-// CurlServerSide against real pyftpdlib, vsftpd and pure-ftpd servers on
-// loopback. One server of each kind serves the whole file; every test works in a
-// directory of its own below the log-in directory.
+// CurlServerSide against real servers on loopback: the connection, the current
+// directory, the commands that change the tree, transfers, dropped connections
+// and TLS. Listings and look-ups are in server_curl_listing_test.cc.
 #include "storage/server_curl.h"
 
 #include <gtest/gtest.h>
@@ -17,149 +17,25 @@
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
+#include "storage/transfer_watch.h"
+#include "support/curl_side_fixture.h"
 #include "support/ftp_server.h"
 
 namespace tandrel {
 namespace {
 
+using testing::childOf;
+using testing::CurlServerSideTest;
+using testing::FailingSink;
+using testing::FailingSource;
 using testing::FtpServer;
+using testing::logInTo;
+using testing::names;
+using testing::serverRoot;
 using testing::ServerKind;
 using testing::ServerOptions;
-
-class StringSink : public ByteSink {
- public:
-  bool write(const char* data, size_t length) override {
-    bytes.append(data, length);
-    return true;
-  }
-  std::string bytes;
-};
-
-class FailingSink : public ByteSink {
- public:
-  bool write(const char*, size_t) override {
-    recordFailure(FailureKind::system, "No space left on device\n");
-    return false;
-  }
-};
-
-class StringSource : public ByteSource {
- public:
-  explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
-  long read(char* buffer, size_t capacity) override {
-    size_t count = std::min(capacity, bytes_.size() - position_);
-    bytes_.copy(buffer, count, position_);
-    position_ += count;
-    return static_cast<long>(count);
-  }
-
- private:
-  std::string bytes_;
-  size_t position_ = 0;
-};
-
-class FailingSource : public ByteSource {
- public:
-  long read(char*, size_t) override {
-    recordFailure(FailureKind::system, "Input/output error\n");
-    return -1;
-  }
-};
-
-LogIn logInTo(const FtpServer& server, std::string password = "") {
-  return LogIn{{"127.0.0.1", server.port(), Security::none},
-               server.user(),
-               password.empty() ? server.password() : password};
-}
-
-// The log-in directory as the server names it: pyftpdlib roots the user at a
-// virtual "/", the others (without chroot) at the real path.
-std::string serverRoot(const FtpServer& server) {
-  return server.kind() == ServerKind::pyftpdlib ? "/" : server.root();
-}
-
-std::string childOf(const std::string& parent, const std::string& name) {
-  return parent == "/" ? "/" + name : parent + "/" + name;
-}
-
-std::string testDirectoryName() {
-  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return name;
-}
-
-std::map<std::string, ListRecord> byName(const std::vector<ListRecord>& records) {
-  std::map<std::string, ListRecord> map;
-  for (const ListRecord& record : records) map[record.name] = record;
-  return map;
-}
-
-std::string names(const std::vector<ListRecord>& records) {
-  std::vector<std::string> sorted;
-  for (const ListRecord& record : records) sorted.push_back("[" + record.name + "]");
-  std::sort(sorted.begin(), sorted.end());
-  std::string joined;
-  for (const std::string& name : sorted) joined += name;
-  return joined;
-}
-
-const int64_t kOldTime = daysFromCivil(2020, 1, 15) * 86400 + 12 * 3600 + 34 * 60 + 56;
-
-class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
- protected:
-  static void TearDownTestSuite() { servers().clear(); }
-
-  void SetUp() override {
-    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
-    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
-    server_ = slot.get();
-    ASSERT_TRUE(server_->started()) << server_->startError();
-    directory_ = testDirectoryName();
-    server_->tree().mkdir(directory_);
-    ASSERT_TRUE(side_.connect(logInTo(*server_))) << lastFailure().text;
-    ASSERT_TRUE(side_.changeDirectory(directory_)) << lastFailure().text;
-  }
-
-  void TearDown() override {
-    side_.disconnect();
-    if (HasFailure() && server_) std::cout << server_->name() << " log:\n" << server_->log();
-  }
-
-  // The test's directory as the server names it.
-  std::string here() const { return childOf(serverRoot(*server_), directory_); }
-  // Files of the test's directory, written and read on the server's disk.
-  void put(const std::string& name, const std::string& content,
-           std::optional<int64_t> mtime = std::nullopt) {
-    server_->tree().write(directory_ + "/" + name, content, mtime);
-  }
-  void makeDirectory(const std::string& name) { server_->tree().mkdir(directory_ + "/" + name); }
-  bool exists(const std::string& name) const {
-    return server_->tree().exists(directory_ + "/" + name);
-  }
-  std::string read(const std::string& name) const {
-    return server_->tree().read(directory_ + "/" + name);
-  }
-  void remove(const std::string& name) { server_->tree().remove(directory_ + "/" + name); }
-
-  bool upload(const std::string& name, const std::string& content) {
-    StringSource source(content);
-    int64_t sent = -1;
-    bool ok = side_.upload(source, name, sent);
-    if (ok) {
-      EXPECT_EQ(sent, static_cast<int64_t>(content.size()));
-    }
-    return ok;
-  }
-
-  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
-    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
-    return running;
-  }
-
-  FtpServer* server_ = nullptr;
-  std::string directory_;
-  CurlServerSide side_;
-};
+using testing::StringSink;
+using testing::StringSource;
 
 INSTANTIATE_TEST_SUITE_P(Servers, CurlServerSideTest,
                          ::testing::ValuesIn(testing::allServerKinds()),
@@ -230,146 +106,6 @@ TEST_P(CurlServerSideTest, ParentOfTheRootIsTheRoot) {
   ASSERT_TRUE(side_.changeDirectory("/")) << lastFailure().text;
   ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
   EXPECT_EQ(side_.currentDirectory(), "/");
-}
-
-// ---- listings ---------------------------------------------------------------
-
-TEST_P(CurlServerSideTest, ListsFilesDirectoriesAndDotFiles) {
-  put("plain.txt", "12345", kOldTime);
-  put(".hidden", "x");
-  put(" spaced name ", "yy");
-  makeDirectory("sub");
-  makeDirectory(".dotdir");
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[ spaced name ][.dotdir][.hidden][plain.txt][sub]");
-  auto entries = byName(records);
-  EXPECT_EQ(entries["plain.txt"].kind, RecordKind::file);
-  EXPECT_EQ(entries["plain.txt"].size, 5);
-  EXPECT_EQ(entries[" spaced name "].size, 2);
-  EXPECT_EQ(entries["sub"].kind, RecordKind::directory);
-  EXPECT_EQ(entries[".dotdir"].kind, RecordKind::directory);
-  // MLSD gives seconds; a LIST line of an old file gives only the day.
-  const int64_t expected = side_.supportsMlst() ? kOldTime : daysFromCivil(2020, 1, 15) * 86400;
-  EXPECT_EQ(entries["plain.txt"].writeTime, fileTimeFromUnix(expected));
-}
-
-TEST_P(CurlServerSideTest, EmptyDirectoryListsNoEntries) {
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_TRUE(records.empty()) << names(records);
-}
-
-TEST_P(CurlServerSideTest, ListingOfAVanishedDirectoryFails) {
-  makeDirectory("gone");
-  ASSERT_TRUE(side_.changeDirectory("gone")) << lastFailure().text;
-  // pyftpdlib finishes a CWD after replying and trips over a directory removed
-  // in that moment; the answer to a second request shows it is done.
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  remove("gone");
-  EXPECT_FALSE(side_.list(records));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  // 550 from the change into it, 501 from pyftpdlib's MLSD of the path.
-  EXPECT_EQ(lastFailure().text.substr(0, 4), GetParam() == ServerKind::pyftpdlib ? "501 " : "550 ")
-      << lastFailure().text;
-  // A refused CWD cost the connection; the next request logs in again.
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  EXPECT_TRUE(side_.list(records)) << lastFailure().text;
-}
-
-TEST_P(CurlServerSideTest, ListsTheTrackedDirectoryNotTheServersIdea) {
-  makeDirectory("one");
-  makeDirectory("two");
-  put("one/in-one", "1");
-  put("two/in-two", "2");
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.changeDirectory("one"));
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[in-one]");
-  ASSERT_TRUE(side_.changeDirectory("../two"));
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[in-two]");
-}
-
-TEST_P(CurlServerSideTest, RemovesTheDirectoryItLeftAndListsOnAfterwards) {
-  makeDirectory("left/inner");
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.changeDirectory("left/inner")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.removeDirectory("inner")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.removeDirectory("left")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "");
-  ASSERT_TRUE(upload("after", "x")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[after]");
-}
-
-TEST_P(CurlServerSideTest, DirectoryJustCreatedListsEmptyAndItsParentListsIt) {
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.createDirectory("fresh")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("fresh")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "");
-  ASSERT_TRUE(upload("in-fresh", "x")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[in-fresh]");
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  EXPECT_EQ(names(records), "[fresh]");
-}
-
-// ---- look-ups ---------------------------------------------------------------
-
-TEST_P(CurlServerSideTest, LookUpGivesWhatTheListingGives) {
-  put("file.txt", "abc", kOldTime);
-  makeDirectory("dir");
-  std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
-  auto listed = byName(records);
-  for (const std::string name : {"file.txt", "dir"}) {
-    ListRecord record;
-    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
-    EXPECT_EQ(record.name, name);
-    EXPECT_EQ(record.kind, listed[name].kind) << name;
-    EXPECT_EQ(record.writeTime, listed[name].writeTime) << name;
-  }
-}
-
-TEST_P(CurlServerSideTest, LookUpOfAMissingNameIsNotFound) {
-  ListRecord record;
-  EXPECT_FALSE(side_.lookUp("missing", record));
-  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
-  EXPECT_EQ(lastFailure().text.back(), '\n');
-}
-
-TEST_P(CurlServerSideTest, LookUpTakesPatternCharactersLiterally) {
-  put("a*b", "1");
-  put("axb", "22");
-  put("q?", "333");
-  put("qq", "4444");
-  put("x{b,c}y", "55555");
-  put("xby", "666666");
-  for (const auto& [name, size] :
-       std::map<std::string, int64_t>{{"a*b", 1}, {"q?", 3}, {"x{b,c}y", 5}}) {
-    ListRecord record;
-    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
-    EXPECT_EQ(record.name, name);
-    EXPECT_EQ(record.size, size) << name;
-  }
-  ListRecord record;
-  EXPECT_FALSE(side_.lookUp("a*", record));
-  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
-}
-
-TEST_P(CurlServerSideTest, LookUpOfADirectoryHoldingItsOwnNameFindsTheDirectory) {
-  makeDirectory("same");
-  put("same/same", "inner file");
-  ListRecord record;
-  ASSERT_TRUE(side_.lookUp("same", record)) << lastFailure().text;
-  EXPECT_EQ(record.kind, RecordKind::directory);
 }
 
 // ---- delete, create and remove ------------------------------------------------
@@ -532,6 +268,38 @@ TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
   ASSERT_TRUE(side_.download("watched", sink, received, after)) << lastFailure().text;
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   side_.setProgressObserver(nullptr);
+}
+
+// Stops every transfer as soon as it is asked.
+class StoppingWatch : public TransferWatch {
+ public:
+  bool cancelled() override {
+    ++asked;
+    return true;
+  }
+  void started(int64_t) override {}
+  void progress(int64_t, int64_t) override {}
+  void finished() override {}
+  int asked = 0;
+};
+
+TEST_P(CurlServerSideTest, CancelledWatchAbandonsTransfersAndLeavesTheConnectionUsable) {
+  put("file", std::string(100000, 'c'));
+  StoppingWatch watch;
+  installTransferWatch(&watch);
+  StringSink sink;
+  ListRecord after;
+  int64_t received = -1;
+  const bool downloaded = side_.download("file", sink, received, after);
+  const bool uploaded = upload("new", std::string(100000, 'n'));
+  installTransferWatch(nullptr);
+  EXPECT_FALSE(downloaded);
+  EXPECT_FALSE(uploaded);
+  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+  EXPECT_GT(watch.asked, 0);
+  EXPECT_FALSE(exists("new"));
+  ListRecord record;
+  EXPECT_TRUE(side_.lookUp("file", record)) << lastFailure().text;
 }
 
 TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {

@@ -1,16 +1,13 @@
 #include "storage/transfer.h"
 
-#include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <string>
 
-#include "console/interrupt.h"
-#include "console/output.h"
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/sides.h"
+#include "storage/transfer_watch.h"
 
 namespace tandrel {
 
@@ -18,60 +15,23 @@ namespace {
 
 constexpr char kChanged[] = "The file changed while it was copied\n";
 
-std::string humanBytes(double bytes) {
-  const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-  int unit = 0;
-  while (bytes >= 1024 && unit < 4) {
-    bytes /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
-  return text;
-}
-
-// A one-line indicator for transfers that take more than about a second. It
-// shows only on a terminal and is erased before the next line is printed.
-class ProgressLine {
+// Reports one transfer to the installed watch, from start to end.
+class WatchedTransfer {
  public:
-  explicit ProgressLine(int64_t knownTotal) : knownTotal_(knownTotal) {
+  explicit WatchedTransfer(int64_t knownTotal) : watch_(transferWatch()) {
+    watch_.started(knownTotal);
     serverSide().setProgressObserver(
-        [this](int64_t done, int64_t total) { update(done, total); });
+        [this](int64_t done, int64_t total) { watch_.progress(done, total); });
   }
-  ~ProgressLine() {
+  ~WatchedTransfer() {
     serverSide().setProgressObserver(nullptr);
-    if (shown_) clearStatusLine();
+    watch_.finished();
   }
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
+  WatchedTransfer(const WatchedTransfer&) = delete;
+  WatchedTransfer& operator=(const WatchedTransfer&) = delete;
 
  private:
-  using Clock = std::chrono::steady_clock;
-
-  void update(int64_t done, int64_t total) {
-    if (total <= 0) total = knownTotal_;
-    Clock::time_point now = Clock::now();
-    double elapsed = std::chrono::duration<double>(now - start_).count();
-    if (elapsed < 1.0 || now - lastShown_ < std::chrono::milliseconds(200)) return;
-    lastShown_ = now;
-    double rate = done / elapsed;
-    std::string text = "  " + humanBytes(static_cast<double>(done));
-    if (total > 0) text += " of " + humanBytes(static_cast<double>(total));
-    text += ", " + humanBytes(rate) + "/s";
-    if (total > 0 && rate > 0 && done <= total) {
-      long left = static_cast<long>((total - done) / rate);
-      char eta[48];
-      std::snprintf(eta, sizeof eta, ", %ld:%02ld left", left / 60, left % 60);
-      text += eta;
-    }
-    showStatusLine(text);
-    shown_ = true;
-  }
-
-  int64_t knownTotal_;
-  Clock::time_point start_ = Clock::now();
-  Clock::time_point lastShown_;
-  bool shown_ = false;
+  TransferWatch& watch_;
 };
 
 // Reads a local file for an upload and, at its end, checks that the file is
@@ -117,7 +77,7 @@ bool getFile(const std::string& name, const ListedSource& listed) {
   ListRecord after;
   bool ok;
   {
-    ProgressLine progress(listed.size);
+    WatchedTransfer watched(listed.size);
     ok = serverSide().download(name, *sink, received, after);
   }
   sink.reset();
@@ -151,10 +111,10 @@ bool putFile(const std::string& name, const ListedSource& listed, int64_t& sent,
   CheckedSource source(*file, name, listed);
   bool ok;
   {
-    ProgressLine progress(size);
+    WatchedTransfer watched(size);
     ok = serverSide().upload(source, name, sent);
   }
-  if (!ok && !interruptRequested()) {
+  if (!ok && !transferWatch().cancelled()) {
     // Without its old copy the server's entry must not pass for one the user
     // deleted there.
     const Failure failure = lastFailure();
