@@ -1,5 +1,6 @@
 #include "state/entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tandrel {
@@ -13,18 +14,8 @@ Entry::Entry(const ListRecord& record)
       isLink(record.isLink),
       listedTime(record.writeTime) {}
 
-Entry::~Entry() {
-  Entry* rest = next;
-  while (rest != nullptr) {
-    Entry* following = rest->next;
-    rest->next = nullptr;
-    delete rest;
-    rest = following;
-  }
-}
-
-Entry* Entry::copyOf(const Entry& other) {
-  Entry* copy = new Entry;
+std::unique_ptr<Entry> Entry::copyOf(const Entry& other) {
+  auto copy = std::make_unique<Entry>();
   copy->name = other.name;
   copy->isDirectory = other.isDirectory;
   return copy;

@@ -1,6 +1,8 @@
 #include "state/side_listing.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -142,8 +144,8 @@ Admission admit(const ListRecord& record, bool isLocal) {
 
 // A marker that keeps the name out of this run on this side, for files
 // (isDirectory 0) or directories (1).
-Entry* skippedEntry(const std::string& name, int isDirectory) {
-  Entry* entry = new Entry;
+std::unique_ptr<Entry> skippedEntry(const std::string& name, int isDirectory) {
+  auto entry = std::make_unique<Entry>();
   entry->name = name;
   entry->isDirectory = isDirectory;
   entry->skipped = true;
@@ -197,16 +199,15 @@ int SideListing::open(const std::string& name) {
     return 0;
   }
   if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
-  Entry* recorded = nullptr;
+  EntryList recorded;
   if (!recordsIgnored && !database.load(isLocal, recorded)) {
     reportError("Warning: Can't load %s database file '%s'", sideName(),
                 StateDatabase::fileName(isLocal));
-    recorded = nullptr;
+    recorded.clear();
   }
-  hadRecords = recorded != nullptr;
-  merge(recorded);
-  delete recorded;
-  cursor = &head;
+  hadRecords = !recorded.empty();
+  merge(std::move(recorded));
+  cursor_ = 0;
   return 1;
 }
 
@@ -218,12 +219,12 @@ bool SideListing::listDirectory() {
   if (!keepTemporaries_) removeAbandonedTemporaries(isLocal, records);
   // Sorting once keeps a listing of n entries at n log n; stable, so that equal
   // names keep the order the side gave them, as one-by-one insertion would.
-  std::vector<Entry*> entries;
+  EntryList entries;
   std::vector<std::string> skippedNames;
   entries.reserve(records.size());
   for (const ListRecord& record : records) {
     switch (admit(record, isLocal)) {
-      case Admission::entry: entries.push_back(new Entry(record)); break;
+      case Admission::entry: entries.push_back(std::make_unique<Entry>(record)); break;
       case Admission::ignored: break;
       case Admission::skipped: skippedNames.push_back(record.name); break;
       case Admission::unreadable:
@@ -239,129 +240,131 @@ bool SideListing::listDirectory() {
     entries.push_back(skippedEntry(name, 0));
     entries.push_back(skippedEntry(name, 1));
   }
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry* a, const Entry* b) { return compareEntries(a, b) < 0; });
+  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    return compareEntries(a.get(), b.get()) < 0;
+  });
   // Of one name and kind, a skipped marker wins over everything else listed.
-  std::vector<Entry*> kept;
-  kept.reserve(entries.size());
   for (size_t i = 0; i < entries.size();) {
     size_t end = i + 1;
-    while (end < entries.size() && compareEntries(entries[i], entries[end]) == 0) ++end;
-    Entry* marker = nullptr;
+    while (end < entries.size() && compareEntries(entries[i].get(), entries[end].get()) == 0) {
+      ++end;
+    }
+    const Entry* marker = nullptr;
     for (size_t j = i; j < end && !marker; ++j) {
-      if (entries[j]->skipped) marker = entries[j];
+      if (entries[j]->skipped) marker = entries[j].get();
     }
     for (size_t j = i; j < end; ++j) {
-      if (marker == nullptr || entries[j] == marker) {
-        kept.push_back(entries[j]);
-      } else {
-        delete entries[j];
-      }
+      if (marker == nullptr || entries[j].get() == marker) entries_.push_back(std::move(entries[j]));
     }
     i = end;
-  }
-  Entry** tail = &head;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  for (Entry* entry : kept) {
-    *tail = entry;
-    tail = &entry->next;
   }
   return true;
 }
 
-void SideListing::merge(Entry* recorded) {
-  Entry** p = &head;
-  Entry* d = recorded;
-  while (*p != nullptr || d != nullptr) {
-    Entry* current = *p;
-    int c = compareEntries(current, d);
+void SideListing::merge(EntryList recorded) {
+  EntryList merged;
+  merged.reserve(entries_.size() + recorded.size());
+  size_t p = 0, d = 0;
+  while (p < entries_.size() || d < recorded.size()) {
+    Entry* current = p < entries_.size() ? entries_[p].get() : nullptr;
+    const Entry* record = d < recorded.size() ? recorded[d].get() : nullptr;
+    int c = compareEntries(current, record);
     if (c < 0) {
       // A skipped name without a record stays Dropped: it is never saved.
       if (!current->skipped) current->state = New;
-      p = &current->next;
+      merged.push_back(std::move(entries_[p++]));
     } else if (c == 0) {
       if (current->skipped) {
         // Carried over as recorded, whatever the side shows now.
-        current->writeTime = d->writeTime;
+        current->writeTime = record->writeTime;
         current->state = Unchanged;
       } else if (!current->isDirectory && current->timeShown != TimeShown::all &&
-                 agreesInShownFields(current->writeTime, current->timeShown, d->writeTime)) {
+                 agreesInShownFields(current->writeTime, current->timeShown, record->writeTime)) {
         // The listing shows less of the time than the record holds (no year,
         // no time of day, no time at all), and what it shows is as recorded.
-        current->writeTime = d->writeTime;
+        current->writeTime = record->writeTime;
         current->state = Unchanged;
       } else if (!isLocal && !current->isDirectory &&
-                 withinRecordedMinute(current->writeTime, d->writeTime)) {
+                 withinRecordedMinute(current->writeTime, record->writeTime)) {
         // Recorded from a listing that showed minutes (LIST), listed now with
         // seconds (MLSD): the same time, seen more precisely.
-        current->writeTime = d->writeTime;
+        current->writeTime = record->writeTime;
         current->state = Unchanged;
-      } else if (!current->isDirectory && current->writeTime > d->writeTime) {
-        current->writeTime = d->writeTime;
+      } else if (!current->isDirectory && current->writeTime > record->writeTime) {
+        current->writeTime = record->writeTime;
         current->state = Changed;
       } else {
         current->state = Unchanged;
       }
-      p = &current->next;
-      d = d->next;
+      merged.push_back(std::move(entries_[p++]));
+      ++d;
     } else {
-      Entry* placeholder = Entry::copyOf(*d);
+      std::unique_ptr<Entry> placeholder = Entry::copyOf(*record);
       if (unreadLines_) {
         // The listing holds a line we could not read, which may be this entry:
         // it is not taken as deleted.
-        placeholder->writeTime = d->writeTime;
+        placeholder->writeTime = record->writeTime;
         placeholder->state = Unchanged;
         placeholder->skipped = true;
       } else {
         placeholder->state = Deleted;
       }
-      placeholder->next = current;
-      *p = placeholder;
-      p = &placeholder->next;
-      d = d->next;
+      merged.push_back(std::move(placeholder));
+      ++d;
     }
   }
+  entries_ = std::move(merged);
+}
+
+Entry* SideListing::current() const {
+  if (!cursor_ || *cursor_ >= entries_.size()) return nullptr;
+  return entries_[*cursor_].get();
 }
 
 Entry* SideListing::first(int kind) {
-  if (cursor == nullptr || *cursor == nullptr) return nullptr;
-  return ((*cursor)->isDirectory != 0) == (kind != 0) ? *cursor : nullptr;
+  Entry* entry = current();
+  if (entry == nullptr) return nullptr;
+  return (entry->isDirectory != 0) == (kind != 0) ? entry : nullptr;
 }
 
 Entry* SideListing::next(int kind) {
-  if (cursor == nullptr) {
-    cursor = &head;
-  } else if (*cursor != nullptr && ((*cursor)->isDirectory != 0) == (kind != 0)) {
-    cursor = &(*cursor)->next;
+  if (!cursor_) {
+    cursor_ = 0;
+  } else if (first(kind) != nullptr) {
+    ++*cursor_;
   }
   return first(kind);
 }
 
-void SideListing::insertAtCursor(Entry* entry) {
-  entry->next = *cursor;
-  *cursor = entry;
-  cursor = &entry->next;
+Entry* SideListing::insertAtCursor(std::unique_ptr<Entry> entry) {
+  Entry* inserted = entry.get();
+  if (!cursor_) {
+    entries_.push_back(std::move(entry));
+    return inserted;
+  }
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(*cursor_), std::move(entry));
+  ++*cursor_;
+  return inserted;
 }
 
-void SideListing::insertSorted(Entry* entry) {
-  Entry** link = &head;
-  while (*link != nullptr && compareEntries(entry, *link) >= 0) link = &(*link)->next;
-  entry->next = *link;
-  *link = entry;
+Entry* SideListing::insertSorted(std::unique_ptr<Entry> entry) {
+  Entry* inserted = entry.get();
+  auto after = std::find_if(entries_.begin(), entries_.end(), [inserted](const auto& listed) {
+    return compareEntries(inserted, listed.get()) < 0;
+  });
+  entries_.insert(after, std::move(entry));
+  return inserted;
 }
 
 bool SideListing::needsSave() const {
-  for (const Entry* entry = head; entry != nullptr; entry = entry->next) {
-    if (entry->touched) return true;
-  }
-  return false;
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [](const auto& entry) { return entry->touched != 0; });
 }
 
 void SideListing::close() {
-  if (head != nullptr) {
-    if (!lostInTree && !saved) database.save(head, isLocal);
-    delete head;
-    head = nullptr;
+  if (!entries_.empty()) {
+    if (!lostInTree && !saved) database.save(entries_, isLocal);
+    entries_.clear();
   }
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
@@ -381,7 +384,7 @@ void SideListing::close() {
     openLocalDirectories.pop_back();
     identified_ = false;
   }
-  cursor = nullptr;
+  cursor_.reset();
 }
 
 namespace {
@@ -402,7 +405,7 @@ bool writeOrRemove(const std::string& name, const std::optional<std::string>& by
 }  // namespace
 
 void saveTogether(SideListing& local, SideListing& server) {
-  if (lostInTree || (local.head == nullptr && server.head == nullptr)) return;
+  if (lostInTree || (local.entries_.empty() && server.entries_.empty())) return;
   const bool localSaves = local.needsSave(), serverSaves = server.needsSave();
   local.saved = server.saved = true;
   if (!localSaves && !serverSaves) return;
@@ -413,7 +416,7 @@ void saveTogether(SideListing& local, SideListing& server) {
     const bool saves = listing == &local ? localSaves : serverSaves;
     if (!saves && !local.recordsIgnored) continue;
     group.push_back({StateDatabase::fileName(listing->isLocal),
-                     saves ? std::optional(encodeDatabase(listing->head)) : std::nullopt,
+                     saves ? std::optional(encodeDatabase(listing->entries_)) : std::nullopt,
                      listing->isLocal ? "Warning: Can't save local database file"
                                       : "Warning: Can't save server database file",
                      std::nullopt});

@@ -1,8 +1,20 @@
 // One side (local or server) of the directory being synchronised: its entries,
 // each marked New, Unchanged, Changed or Deleted against that side's database,
 // walked through a cursor, and saved back when the listing closes.
+//
+// The entries sit in a vector of owning pointers in compareEntries order, and
+// the cursor is an index into it. Each entry keeps its address until the
+// listing closes, whatever is inserted before it: the walk holds the pair it is
+// deciding (and an upload its target) by pointer while an action inserts into
+// the same listing, so that the callers need no indices and no re-lookup. An
+// insertion moves only the pointers behind it, which costs far less than the
+// transfer or directory creation that causes it.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <ranges>
 #include <string>
 
 #include "state/entry.h"
@@ -26,13 +38,22 @@ class SideListing {
 
   // The entry at the cursor if it is of `kind` (0 files, 1 directories).
   Entry* first(int kind);
-  // Moves past the current entry if it is of `kind` (or starts at the head when
-  // the walk has not begun) and returns first(kind).
+  // Moves past the current entry if it is of `kind` (or starts at the first
+  // entry when the walk has not begun) and returns first(kind).
   Entry* next(int kind);
-  // Puts `entry` before the current entry, which stays current; takes ownership.
-  void insertAtCursor(Entry* entry);
-  // Puts `entry` in order, after any equal entry; takes ownership.
-  void insertSorted(Entry* entry);
+  // The entry at the cursor of either kind; nullptr at the end or when no walk
+  // is under way.
+  Entry* current() const;
+  // Puts `entry` before the current entry, which stays current (at the end
+  // when the walk has not begun); returns it.
+  Entry* insertAtCursor(std::unique_ptr<Entry> entry);
+  // Puts `entry` in order, after any equal entry; returns it.
+  Entry* insertSorted(std::unique_ptr<Entry> entry);
+
+  // Every entry in order, as a range of Entry& (range-for, size, [i]).
+  auto entries() { return std::views::transform(entries_, Deref{}); }
+  auto entries() const { return std::views::transform(entries_, DerefConst{}); }
+  bool empty() const { return entries_.empty(); }
 
   // Saves the database if an entry was touched (unless saveTogether already
   // did), frees the entries and leaves the directory it entered. Safe to call
@@ -64,12 +85,24 @@ class SideListing {
   bool saved = false;
   int entered = 0;
   StateDatabase database;
-  Entry* head = nullptr;
-  Entry** cursor = nullptr;
 
  private:
+  struct Deref {
+    Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
+  };
+  struct DerefConst {
+    const Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
+  };
+
+  friend void saveTogether(SideListing& local, SideListing& server);
+
   bool listDirectory();
-  void merge(Entry* recorded);
+  void merge(EntryList recorded);
+
+  EntryList entries_;
+  // Index of the current entry (entries_.size() at the end); none before the
+  // walk starts and after close.
+  std::optional<size_t> cursor_;
   bool identified_ = false;  // local: this directory is on the stack of open ones
   // The listing holds a line that may be any entry: no record is taken as deleted.
   bool unreadLines_ = false;

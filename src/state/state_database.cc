@@ -1,6 +1,9 @@
 #include "state/state_database.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "console/error_text.h"
 #include "storage/failure.h"
@@ -47,9 +50,9 @@ const char* StateDatabase::fileName(bool isLocal) {
   return isLocal ? kLocalDatabaseName.data() : kServerDatabaseName.data();
 }
 
-std::string encodeDatabase(const Entry* list) {
+std::string encodeDatabase(const EntryList& list) {
   std::string bytes(kMagic, kMagicLength);
-  for (const Entry* entry = list; entry != nullptr; entry = entry->next) {
+  for (const auto& entry : list) {
     if (entry->state == Dropped) continue;
     // A name never exceeds 255 bytes on any file system we talk to; the cap
     // only keeps the length field honest.
@@ -64,13 +67,12 @@ std::string encodeDatabase(const Entry* list) {
   return bytes;
 }
 
-bool decodeDatabase(const std::string& bytes, Entry*& list) {
-  list = nullptr;
+bool decodeDatabase(const std::string& bytes, EntryList& list) {
+  list.clear();
   Reader reader(bytes);
   const char* magic;
   if (!reader.take(kMagicLength, magic)) return false;
   if (std::memcmp(magic, kMagic, kMagicLength) != 0) return true;
-  Entry** tail = &list;
   bool ok = false;
   for (;;) {
     uint64_t length;
@@ -85,23 +87,19 @@ bool decodeDatabase(const std::string& bytes, Entry*& list) {
         !reader.number(4, isDirectory)) {
       break;
     }
-    Entry* entry = new Entry;
+    auto entry = std::make_unique<Entry>();
     entry->name.assign(name, length);
     entry->writeTime = (high << 32) | low;
     // Anything but 0 is a directory: the walk only ever asks "directory or not".
     entry->isDirectory = isDirectory != 0 ? 1 : 0;
-    *tail = entry;
-    tail = &entry->next;
+    list.push_back(std::move(entry));
   }
-  if (!ok) {
-    delete list;
-    list = nullptr;
-  }
+  if (!ok) list.clear();
   return ok;
 }
 
-bool StateDatabase::load(bool isLocal, Entry*& list) {
-  list = nullptr;
+bool StateDatabase::load(bool isLocal, EntryList& list) {
+  list.clear();
   std::string bytes;
   if (!localSide().readFile(fileName(isLocal), bytes)) {
     bool missing = lastFailure().kind == FailureKind::notFound;
@@ -111,12 +109,10 @@ bool StateDatabase::load(bool isLocal, Entry*& list) {
   return decodeDatabase(bytes, list);
 }
 
-void StateDatabase::save(const Entry* list, bool isLocal) {
-  bool touched = false;
-  for (const Entry* entry = list; entry != nullptr && !touched; entry = entry->next) {
-    touched = entry->touched != 0;
+void StateDatabase::save(const EntryList& list, bool isLocal) {
+  if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched != 0; })) {
+    return;
   }
-  if (!touched) return;
   bool saved = localSide().replaceFile(fileName(isLocal), encodeDatabase(list));
   setErrorText(!saved);
   if (!saved) {

@@ -16,22 +16,22 @@ namespace tandrel {
 class StateDatabase {
  public:
   // Reads this side's database from the working directory. On success `list`
-  // receives the entries in file order (nullptr when there are none): a missing
+  // receives the entries in file order (empty when there are none): a missing
   // file or one with another magic is an empty database. A file that ends early
   // fails, and leaves the error text as it was.
-  bool load(bool isLocal, Entry*& list);
+  bool load(bool isLocal, EntryList& list);
 
   // Writes every entry that is not Dropped, if any entry of the list is touched;
   // otherwise leaves the file alone. The new file replaces the old one only once
   // it is complete. Prints the warning itself on failure.
-  void save(const Entry* list, bool isLocal);
+  void save(const EntryList& list, bool isLocal);
 
   static const char* fileName(bool isLocal);
 };
 
 // The file's bytes for a list, and a list from a file's bytes (for tests and
 // tools). decode returns false for a truncated file, with `list` left empty.
-std::string encodeDatabase(const Entry* list);
-bool decodeDatabase(const std::string& bytes, Entry*& list);
+std::string encodeDatabase(const EntryList& list);
+bool decodeDatabase(const std::string& bytes, EntryList& list);
 
 }  // namespace tandrel
