@@ -199,14 +199,13 @@ int SideListing::open(const std::string& name) {
     return 0;
   }
   if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
-  EntryList recorded;
-  if (!recordsIgnored && !database.load(isLocal, recorded)) {
-    reportError("Warning: Can't load %s database file '%s'", sideName(),
-                StateDatabase::fileName(isLocal));
-    recorded.clear();
+  std::optional<EntryList> recorded = EntryList();
+  if (!recordsIgnored) recorded = loadDatabase(isLocal);
+  if (!recorded) {
+    reportError("Warning: Can't load %s database file '%s'", sideName(), databaseFileName(isLocal));
   }
-  hadRecords = !recorded.empty();
-  merge(std::move(recorded));
+  hadRecords = recorded && !recorded->empty();
+  merge(recorded ? std::move(*recorded) : EntryList());
   cursor_ = 0;
   return 1;
 }
@@ -363,7 +362,7 @@ bool SideListing::needsSave() const {
 
 void SideListing::close() {
   if (!entries_.empty()) {
-    if (!lostInTree && !saved) database.save(entries_, isLocal);
+    if (!lostInTree && !saved) saveDatabase(isLocal, entries_);
     entries_.clear();
   }
   if (entered) {
@@ -415,7 +414,7 @@ void saveTogether(SideListing& local, SideListing& server) {
   for (SideListing* listing : {&local, &server}) {
     const bool saves = listing == &local ? localSaves : serverSaves;
     if (!saves && !local.recordsIgnored) continue;
-    group.push_back({StateDatabase::fileName(listing->isLocal),
+    group.push_back({databaseFileName(listing->isLocal),
                      saves ? std::optional(encodeDatabase(listing->entries_)) : std::nullopt,
                      listing->isLocal ? "Warning: Can't save local database file"
                                       : "Warning: Can't save server database file",

@@ -84,7 +84,6 @@ class SideListing {
   // Set by saveTogether: the database is dealt with.
   bool saved = false;
   int entered = 0;
-  StateDatabase database;
 
  private:
   struct Deref {

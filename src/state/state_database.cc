@@ -46,7 +46,7 @@ class Reader {
 
 }  // namespace
 
-const char* StateDatabase::fileName(bool isLocal) {
+const char* databaseFileName(bool isLocal) {
   return isLocal ? kLocalDatabaseName.data() : kServerDatabaseName.data();
 }
 
@@ -98,27 +98,30 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
   return ok;
 }
 
-bool StateDatabase::load(bool isLocal, EntryList& list) {
-  list.clear();
+std::optional<EntryList> loadDatabase(bool isLocal) {
   std::string bytes;
-  if (!localSide().readFile(fileName(isLocal), bytes)) {
+  EntryList list;
+  if (!localSide().readFile(databaseFileName(isLocal), bytes)) {
     bool missing = lastFailure().kind == FailureKind::notFound;
     setErrorText(!missing);
-    return missing;
+    if (!missing) return std::nullopt;
+    return list;
   }
-  return decodeDatabase(bytes, list);
+  if (!decodeDatabase(bytes, list)) return std::nullopt;
+  return list;
 }
 
-void StateDatabase::save(const EntryList& list, bool isLocal) {
+bool saveDatabase(bool isLocal, const EntryList& list) {
   if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched != 0; })) {
-    return;
+    return true;
   }
-  bool saved = localSide().replaceFile(fileName(isLocal), encodeDatabase(list));
+  bool saved = localSide().replaceFile(databaseFileName(isLocal), encodeDatabase(list));
   setErrorText(!saved);
   if (!saved) {
     reportError(isLocal ? "Warning: Can't save local database file"
                         : "Warning: Can't save server database file");
   }
+  return saved;
 }
 
 }  // namespace tandrel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 #include "console/error_text.h"
 #include "storage/local_posix.h"
@@ -109,23 +110,22 @@ class DatabaseFiles : public ::testing::Test {
  protected:
   TempTree tree;
   ScopedDirectory here{tree.path()};
-  StateDatabase database;
 };
 
 TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
-  EntryList list = listOf(entry("stale", 0, 0, New));
-  EXPECT_TRUE(database.load(true, list));
-  EXPECT_TRUE(list.empty());
+  std::optional<EntryList> list = loadDatabase(true);
+  ASSERT_TRUE(list.has_value());
+  EXPECT_TRUE(list->empty());
   EXPECT_TRUE(errorText().empty());
 }
 
 TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
   EntryList list = listOf(entry("a", 5, 0, Unchanged));
-  database.save(list, true);
+  EXPECT_TRUE(saveDatabase(true, list));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
   list[0]->state = Dropped;
   list[0]->touched = 1;
-  database.save(list, false);
+  EXPECT_TRUE(saveDatabase(false, list));
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
   EXPECT_FALSE(tree.exists(temporaryName()));
 }
@@ -137,7 +137,7 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   faulty.replaceFileFault.arm();
   EntryList list = listOf(entry("a", 5, 0, New, 1));
   ::testing::internal::CaptureStdout();
-  database.save(list, true);
+  EXPECT_FALSE(saveDatabase(true, list));
   std::string output = ::testing::internal::GetCapturedStdout();
   installLocalSide(nullptr);
   EXPECT_EQ(faulty.replaceFileFault.fired, 1);
@@ -145,11 +145,29 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   EXPECT_EQ(tree.read("zztandrel.zzlocaldb"), kTwoRecords);
 }
 
-TEST_F(DatabaseFiles, TruncatedFileFailsToLoad) {
+TEST_F(DatabaseFiles, UnreadableFileFailsAndSetsTheErrorText) {
+  tree.write("zztandrel.zzlocaldb", kTwoRecords);
+  FaultyLocalSide faulty(localSide());
+  installLocalSide(&faulty);
+  faulty.readFileFault.arm("zztandrel.zzlocaldb");
+  const bool loaded = loadDatabase(true).has_value();
+  installLocalSide(nullptr);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(errorText(), "Injected failure\n");
+}
+
+TEST_F(DatabaseFiles, TruncatedFileFailsToLoadWholeOnesLoad) {
   tree.write("zztandrel.zzserverdb", kTwoRecords.substr(0, kTwoRecords.size() - 1));
-  EntryList list;
-  EXPECT_FALSE(database.load(false, list));
-  EXPECT_TRUE(list.empty());
+  EXPECT_FALSE(loadDatabase(false).has_value());
+  tree.write("zztandrel.zzserverdb", kEmpty);
+  std::optional<EntryList> list = loadDatabase(false);
+  ASSERT_TRUE(list.has_value());
+  EXPECT_TRUE(list->empty());
+  tree.write("zztandrel.zzserverdb", kTwoRecords);
+  list = loadDatabase(false);
+  ASSERT_TRUE(list.has_value());
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[1]->name, "d");
 }
 
 }  // namespace

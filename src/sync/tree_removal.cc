@@ -126,8 +126,7 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
   if (!ok) return 0;
   // The server tree's records lived in the local directory that is gone, so
   // every server file counts as new.
-  EntryList recorded;
-  if (isLocal && !StateDatabase().load(true, recorded)) recorded.clear();
+  const EntryList recorded = isLocal ? loadDatabase(true).value_or(EntryList()) : EntryList();
   std::vector<ListRecord> records;
   ok = isLocal ? local.list(records) : server.list(records);
   RecordedFiles recordedFiles;
