@@ -23,9 +23,10 @@ enum EntryState : int32_t {
 struct Entry {
   std::string name;
   FileTime writeTime = 0;
-  int32_t isDirectory = 0;
+  bool isDirectory = false;
   EntryState state = Dropped;
-  int32_t touched = 0;
+  // The last outcome recorded on the entry was a success, or an action made it.
+  bool touched = false;
   // Not stored in databases: the size the side reported, -1 when unknown.
   int64_t size = -1;
   // Not stored: what the listing showed of writeTime.
@@ -67,6 +68,6 @@ int compareEntries(const Entry* a, const Entry* b);
 
 // Records the outcome of an action on `entry` (nothing when it is absent or
 // skipped: a skipped entry keeps what it was given).
-void commitEntry(Entry* entry, int ok);
+void commitEntry(Entry* entry, bool ok);
 
 }  // namespace tandrel

@@ -143,8 +143,8 @@ Admission admit(const ListRecord& record, bool isLocal) {
 }
 
 // A marker that keeps the name out of this run on this side, for files
-// (isDirectory 0) or directories (1).
-std::unique_ptr<Entry> skippedEntry(const std::string& name, int isDirectory) {
+// or directories.
+std::unique_ptr<Entry> skippedEntry(const std::string& name, bool isDirectory) {
   auto entry = std::make_unique<Entry>();
   entry->name = name;
   entry->isDirectory = isDirectory;
@@ -180,7 +180,7 @@ int SideListing::open(const std::string& name) {
                   name.c_str());
       return 0;
     }
-    entered = 1;
+    entered = true;
   }
   // A replacement a run left half done here is finished or undone before the
   // listing could take its copies for files of their own, or for leftovers.
@@ -236,8 +236,8 @@ bool SideListing::listDirectory() {
   // other side or the database holds under that name is left alone too.
   for (const std::string& name : skippedNames) {
     if (name.empty() || name == "." || name == ".." || isReservedName(name)) continue;
-    entries.push_back(skippedEntry(name, 0));
-    entries.push_back(skippedEntry(name, 1));
+    entries.push_back(skippedEntry(name, false));
+    entries.push_back(skippedEntry(name, true));
   }
   std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
     return compareEntries(a.get(), b.get()) < 0;
@@ -320,19 +320,18 @@ Entry* SideListing::current() const {
   return entries_[*cursor_].get();
 }
 
-Entry* SideListing::first(int kind) {
+Entry* SideListing::first(bool directories) {
   Entry* entry = current();
-  if (entry == nullptr) return nullptr;
-  return (entry->isDirectory != 0) == (kind != 0) ? entry : nullptr;
+  return entry != nullptr && entry->isDirectory == directories ? entry : nullptr;
 }
 
-Entry* SideListing::next(int kind) {
+Entry* SideListing::next(bool directories) {
   if (!cursor_) {
     cursor_ = 0;
-  } else if (first(kind) != nullptr) {
+  } else if (first(directories) != nullptr) {
     ++*cursor_;
   }
-  return first(kind);
+  return first(directories);
 }
 
 Entry* SideListing::insertAtCursor(std::unique_ptr<Entry> entry) {
@@ -357,7 +356,7 @@ Entry* SideListing::insertSorted(std::unique_ptr<Entry> entry) {
 
 bool SideListing::needsSave() const {
   return std::any_of(entries_.begin(), entries_.end(),
-                     [](const auto& entry) { return entry->touched != 0; });
+                     [](const auto& entry) { return entry->touched; });
 }
 
 void SideListing::close() {
@@ -375,7 +374,7 @@ void SideListing::close() {
       // child's namesake), so the run stops here.
       if (!ok) lostInTree = 1;
     }
-    entered = 0;
+    entered = false;
   }
   unreadLines_ = false;
   saved = false;

@@ -25,7 +25,7 @@ namespace tandrel {
 
 class SideListing {
  public:
-  explicit SideListing(int isLocal) : isLocal(isLocal) {}
+  explicit SideListing(bool isLocal) : isLocal(isLocal) {}
   ~SideListing() { close(); }
   SideListing(const SideListing&) = delete;
   SideListing& operator=(const SideListing&) = delete;
@@ -36,11 +36,11 @@ class SideListing {
   // or listed; a database that cannot be loaded only warns.
   int open(const std::string& name);
 
-  // The entry at the cursor if it is of `kind` (0 files, 1 directories).
-  Entry* first(int kind);
-  // Moves past the current entry if it is of `kind` (or starts at the first
-  // entry when the walk has not begun) and returns first(kind).
-  Entry* next(int kind);
+  // The entry at the cursor if it is a directory (`directories`) or a file.
+  Entry* first(bool directories);
+  // Moves past the current entry if it is of the kind asked for (or starts at
+  // the first entry when the walk has not begun) and returns first(directories).
+  Entry* next(bool directories);
   // The entry at the cursor of either kind; nullptr at the end or when no walk
   // is under way.
   Entry* current() const;
@@ -69,7 +69,7 @@ class SideListing {
   const char* sideName() const { return isLocal ? "local" : "server"; }
   const char* otherSideName() const { return isLocal ? "server" : "local"; }
 
-  const int isLocal;
+  const bool isLocal;
   // Set before open. The place the directory's records must belong to (its
   // path empty: not checked; the local directory is filled in by open), and
   // whether the parent's records vouch for it where no place file says where
@@ -83,7 +83,7 @@ class SideListing {
   bool hadRecords = false;
   // Set by saveTogether: the database is dealt with.
   bool saved = false;
-  int entered = 0;
+  bool entered = false;  // open changed into the directory: close leaves it
 
  private:
   struct Deref {

@@ -61,7 +61,7 @@ std::string encodeDatabase(const EntryList& list) {
     bytes.append(entry->name.data(), length);
     putLittleEndian(bytes, entry->writeTime & 0xffffffffu, 4);
     putLittleEndian(bytes, entry->writeTime >> 32, 4);
-    putLittleEndian(bytes, static_cast<uint32_t>(entry->isDirectory), 4);
+    putLittleEndian(bytes, entry->isDirectory ? 1 : 0, 4);
   }
   putLittleEndian(bytes, 0, 2);
   return bytes;
@@ -91,7 +91,7 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
     entry->name.assign(name, length);
     entry->writeTime = (high << 32) | low;
     // Anything but 0 is a directory: the walk only ever asks "directory or not".
-    entry->isDirectory = isDirectory != 0 ? 1 : 0;
+    entry->isDirectory = isDirectory != 0;
     list.push_back(std::move(entry));
   }
   if (!ok) list.clear();
@@ -112,7 +112,7 @@ std::optional<EntryList> loadDatabase(bool isLocal) {
 }
 
 bool saveDatabase(bool isLocal, const EntryList& list) {
-  if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched != 0; })) {
+  if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
     return true;
   }
   bool saved = localSide().replaceFile(databaseFileName(isLocal), encodeDatabase(list));

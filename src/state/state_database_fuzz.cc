@@ -34,9 +34,6 @@ const char* checkDatabaseInput(const uint8_t* data, size_t size) {
 
   for (const auto& entry : list) {
     if (entry->name.empty()) return "an entry with an empty name";
-    if (entry->isDirectory != 0 && entry->isDirectory != 1) {
-      return "isDirectory is neither 0 nor 1";
-    }
     // A saved entry is one that was listed; the loader's own state is irrelevant.
     entry->state = Unchanged;
   }
