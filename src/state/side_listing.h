@@ -19,7 +19,6 @@
 
 #include "state/entry.h"
 #include "state/record_place.h"
-#include "state/state_database.h"
 
 namespace tandrel {
 
@@ -64,6 +63,8 @@ class SideListing {
 
   // Whether closing would write this side's database.
   bool needsSave() const;
+  // The bytes this side's database would hold now.
+  std::string encodedRecords() const;
 
   // "local" or "server".
   const char* sideName() const { return isLocal ? "local" : "server"; }
@@ -81,7 +82,7 @@ class SideListing {
   bool recordsIgnored = false;
   // The database held at least one record (and was used).
   bool hadRecords = false;
-  // Set by saveTogether: the database is dealt with.
+  // Set by saveTogether (save_together.h): the database is dealt with.
   bool saved = false;
   bool entered = false;  // open changed into the directory: close leaves it
 
@@ -93,10 +94,7 @@ class SideListing {
     const Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
   };
 
-  friend void saveTogether(SideListing& local, SideListing& server);
-
   bool listDirectory();
-  void merge(EntryList recorded);
 
   EntryList entries_;
   // Index of the current entry (entries_.size() at the end); none before the
@@ -109,13 +107,5 @@ class SideListing {
   // must not be removed as leftovers.
   bool keepTemporaries_ = false;
 };
-
-// Saves both databases of a directory (and binds them to the local listing's
-// place) before either listing leaves it, as one group: when one cannot be
-// written, those already written get their old contents back, so that the
-// directory keeps both old records rather than one new and one old. A
-// directory whose records were ignored loses the ignored database of a side
-// that saves nothing. Does nothing once the run has lost its place.
-void saveTogether(SideListing& local, SideListing& server);
 
 }  // namespace tandrel

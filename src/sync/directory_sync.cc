@@ -2,6 +2,7 @@
 
 #include "state/record_place.h"
 #include "state/run_state.h"
+#include "state/save_together.h"
 #include "console/interrupt.h"
 #include "console/error_text.h"
 #include "console/output.h"
