@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "state/entry.h"
 #include "state/side_listing.h"
 #include "state/state_database.h"
@@ -42,7 +42,7 @@ void removeDirectory(const std::string& path, int entries) {
     std::snprintf(name, sizeof name, "file-%07d", i);
     unlink((path + "/" + name).c_str());
   }
-  unlink((path + "/" + tandrel::StateDatabase::fileName(true)).c_str());
+  unlink((path + "/" + tandrel::databaseFileName(true)).c_str());
   rmdir(path.c_str());
 }
 
@@ -62,8 +62,8 @@ int rawListing() {
 
 int countEntries(const tandrel::SideListing& listing, int state) {
   int n = 0;
-  for (const tandrel::Entry* e = listing.head; e != nullptr; e = e->next)
-    if (state < 0 || e->state == state) ++n;
+  for (const tandrel::Entry& e : listing.entries())
+    if (state < 0 || e.state == state) ++n;
   return n;
 }
 
@@ -117,14 +117,14 @@ int main(int argc, char** argv) {
     ok = listing.open("") == 1;
     first = secondsSince(start);
     if (ok) {
-      for (tandrel::Entry* e = listing.head; e != nullptr; e = e->next) tandrel::commitEntry(e, 1);
+      for (tandrel::Entry& e : listing.entries()) tandrel::commitEntry(&e, 1);
       start = Clock::now();
       listing.close();
       save = secondsSince(start);
     }
   }
   struct stat databaseStat {};
-  stat(tandrel::StateDatabase::fileName(true), &databaseStat);
+  stat(tandrel::databaseFileName(true), &databaseStat);
   std::printf("first listing (no database, %d new): %.3f s; database save (%lld bytes): %.3f s\n",
               entries, first, static_cast<long long>(databaseStat.st_size), save);
 

@@ -1,5 +1,6 @@
 #include "state/entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tandrel {
@@ -7,24 +8,14 @@ namespace tandrel {
 Entry::Entry(const ListRecord& record)
     : name(record.name),
       writeTime(record.writeTime),
-      isDirectory(record.isDirectory() ? 1 : 0),
+      isDirectory(record.isDirectory()),
       size(record.size),
       timeShown(record.timeShown),
       isLink(record.isLink),
       listedTime(record.writeTime) {}
 
-Entry::~Entry() {
-  Entry* rest = next;
-  while (rest != nullptr) {
-    Entry* following = rest->next;
-    rest->next = nullptr;
-    delete rest;
-    rest = following;
-  }
-}
-
-Entry* Entry::copyOf(const Entry& other) {
-  Entry* copy = new Entry;
+std::unique_ptr<Entry> Entry::copyOf(const Entry& other) {
+  auto copy = std::make_unique<Entry>();
   copy->name = other.name;
   copy->isDirectory = other.isDirectory;
   return copy;
@@ -48,14 +39,14 @@ int compareEntries(const Entry* a, const Entry* b) {
   return a->name.size() < b->name.size() ? -1 : 1;
 }
 
-void commitEntry(Entry* entry, int ok) {
+void commitEntry(Entry* entry, bool ok) {
   if (entry == nullptr || entry->skipped) return;
   if (ok) {
-    entry->touched = 1;
+    entry->touched = true;
     if (entry->state == Deleted) entry->state = Dropped;
     return;
   }
-  entry->touched = 0;
+  entry->touched = false;
   entry->state = entry->state == New ? Dropped : Unchanged;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/list_record.h"
 
@@ -21,9 +23,10 @@ enum EntryState : int32_t {
 struct Entry {
   std::string name;
   FileTime writeTime = 0;
-  int32_t isDirectory = 0;
+  bool isDirectory = false;
   EntryState state = Dropped;
-  int32_t touched = 0;
+  // The last outcome recorded on the entry was a success, or an action made it.
+  bool touched = false;
   // Not stored in databases: the size the side reported, -1 when unknown.
   int64_t size = -1;
   // Not stored: what the listing showed of writeTime.
@@ -38,24 +41,26 @@ struct Entry {
   // Not stored in databases: the write time the side's listing showed, which
   // writeTime no longer holds once a merge put the older recorded time there.
   FileTime listedTime = 0;
-  // Owned: destroying an entry destroys the rest of its chain.
-  Entry* next = nullptr;
 
   Entry() = default;
   // From a listing record.
   explicit Entry(const ListRecord& record);
+  // Not copyable: the walk holds entries by address, and a stray copy would
+  // record an outcome nobody saves. copyOf makes the one kind of copy needed.
   Entry(const Entry&) = delete;
   Entry& operator=(const Entry&) = delete;
-  // Iterative, so a list of any length is freed without deep recursion.
-  ~Entry();
 
   // A copy for a placeholder or an entry made by an action: name and kind only,
   // write time 0.
-  static Entry* copyOf(const Entry& other);
+  static std::unique_ptr<Entry> copyOf(const Entry& other);
 
   // Takes the write time (and size) of a fresh record of the same entry.
   void setTimeFrom(const ListRecord& record);
 };
+
+// Entries in one order, each at a fixed address for as long as it is held:
+// a listing's entries, or a database's records in file order.
+using EntryList = std::vector<std::unique_ptr<Entry>>;
 
 // -1, 0 or +1: files before directories, then names bytewise as unsigned bytes;
 // an absent entry sorts after every present one (and after another absent one).
@@ -63,6 +68,6 @@ int compareEntries(const Entry* a, const Entry* b);
 
 // Records the outcome of an action on `entry` (nothing when it is absent or
 // skipped: a skipped entry keeps what it was given).
-void commitEntry(Entry* entry, int ok);
+void commitEntry(Entry* entry, bool ok);
 
 }  // namespace tandrel

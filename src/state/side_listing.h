@@ -1,19 +1,30 @@
 // One side (local or server) of the directory being synchronised: its entries,
 // each marked New, Unchanged, Changed or Deleted against that side's database,
 // walked through a cursor, and saved back when the listing closes.
+//
+// The entries sit in a vector of owning pointers in compareEntries order, and
+// the cursor is an index into it. Each entry keeps its address until the
+// listing closes, whatever is inserted before it: the walk holds the pair it is
+// deciding (and an upload its target) by pointer while an action inserts into
+// the same listing, so that the callers need no indices and no re-lookup. An
+// insertion moves only the pointers behind it, which costs far less than the
+// transfer or directory creation that causes it.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <ranges>
 #include <string>
 
 #include "state/entry.h"
 #include "state/record_place.h"
-#include "state/state_database.h"
 
 namespace tandrel {
 
 class SideListing {
  public:
-  explicit SideListing(int isLocal) : isLocal(isLocal) {}
+  explicit SideListing(bool isLocal) : isLocal(isLocal) {}
   ~SideListing() { close(); }
   SideListing(const SideListing&) = delete;
   SideListing& operator=(const SideListing&) = delete;
@@ -24,15 +35,24 @@ class SideListing {
   // or listed; a database that cannot be loaded only warns.
   int open(const std::string& name);
 
-  // The entry at the cursor if it is of `kind` (0 files, 1 directories).
-  Entry* first(int kind);
-  // Moves past the current entry if it is of `kind` (or starts at the head when
-  // the walk has not begun) and returns first(kind).
-  Entry* next(int kind);
-  // Puts `entry` before the current entry, which stays current; takes ownership.
-  void insertAtCursor(Entry* entry);
-  // Puts `entry` in order, after any equal entry; takes ownership.
-  void insertSorted(Entry* entry);
+  // The entry at the cursor if it is a directory (`directories`) or a file.
+  Entry* first(bool directories);
+  // Moves past the current entry if it is of the kind asked for (or starts at
+  // the first entry when the walk has not begun) and returns first(directories).
+  Entry* next(bool directories);
+  // The entry at the cursor of either kind; nullptr at the end or when no walk
+  // is under way.
+  Entry* current() const;
+  // Puts `entry` before the current entry, which stays current (at the end
+  // when the walk has not begun); returns it.
+  Entry* insertAtCursor(std::unique_ptr<Entry> entry);
+  // Puts `entry` in order, after any equal entry; returns it.
+  Entry* insertSorted(std::unique_ptr<Entry> entry);
+
+  // Every entry in order, as a range of Entry& (range-for, size, [i]).
+  auto entries() { return std::views::transform(entries_, Deref{}); }
+  auto entries() const { return std::views::transform(entries_, DerefConst{}); }
+  bool empty() const { return entries_.empty(); }
 
   // Saves the database if an entry was touched (unless saveTogether already
   // did), frees the entries and leaves the directory it entered. Safe to call
@@ -43,12 +63,14 @@ class SideListing {
 
   // Whether closing would write this side's database.
   bool needsSave() const;
+  // The bytes this side's database would hold now.
+  std::string encodedRecords() const;
 
   // "local" or "server".
   const char* sideName() const { return isLocal ? "local" : "server"; }
   const char* otherSideName() const { return isLocal ? "server" : "local"; }
 
-  const int isLocal;
+  const bool isLocal;
   // Set before open. The place the directory's records must belong to (its
   // path empty: not checked; the local directory is filled in by open), and
   // whether the parent's records vouch for it where no place file says where
@@ -60,16 +82,24 @@ class SideListing {
   bool recordsIgnored = false;
   // The database held at least one record (and was used).
   bool hadRecords = false;
-  // Set by saveTogether: the database is dealt with.
+  // Set by saveTogether (save_together.h): the database is dealt with.
   bool saved = false;
-  int entered = 0;
-  StateDatabase database;
-  Entry* head = nullptr;
-  Entry** cursor = nullptr;
+  bool entered = false;  // open changed into the directory: close leaves it
 
  private:
+  struct Deref {
+    Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
+  };
+  struct DerefConst {
+    const Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
+  };
+
   bool listDirectory();
-  void merge(Entry* recorded);
+
+  EntryList entries_;
+  // Index of the current entry (entries_.size() at the end); none before the
+  // walk starts and after close.
+  std::optional<size_t> cursor_;
   bool identified_ = false;  // local: this directory is on the stack of open ones
   // The listing holds a line that may be any entry: no record is taken as deleted.
   bool unreadLines_ = false;
@@ -77,13 +107,5 @@ class SideListing {
   // must not be removed as leftovers.
   bool keepTemporaries_ = false;
 };
-
-// Saves both databases of a directory (and binds them to the local listing's
-// place) before either listing leaves it, as one group: when one cannot be
-// written, those already written get their old contents back, so that the
-// directory keeps both old records rather than one new and one old. A
-// directory whose records were ignored loses the ignored database of a side
-// that saves nothing. Does nothing once the run has lost its place.
-void saveTogether(SideListing& local, SideListing& server);
 
 }  // namespace tandrel

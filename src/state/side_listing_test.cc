@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "state/run_state.h"
 #include "support/scoped_directory.h"
@@ -22,9 +24,9 @@ using testing::TempTree;
 // "name:state" for every entry, in list order; directories end in '/'.
 std::string describe(const SideListing& listing) {
   std::string text;
-  for (const Entry* e = listing.head; e != nullptr; e = e->next) {
+  for (const Entry& e : listing.entries()) {
     if (!text.empty()) text += ' ';
-    text += e->name + (e->isDirectory ? "/" : "") + ":" + std::to_string(e->state);
+    text += e.name + (e.isDirectory ? "/" : "") + ":" + std::to_string(e.state);
   }
   return text;
 }
@@ -36,7 +38,7 @@ class LocalListing : public ::testing::Test {
   void recordEverything() {
     SideListing listing(1);
     ASSERT_EQ(listing.open(""), 1);
-    for (Entry* e = listing.head; e; e = e->next) commitEntry(e, 1);
+    for (Entry& e : listing.entries()) commitEntry(&e, 1);
     listing.close();
   }
   TempTree tree;
@@ -78,11 +80,10 @@ TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {
   SideListing listing(1);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), "changed:4 fresh:2 gone:3 older:1 same:1 dir/:1");
-  Entry* changed = listing.head;
-  Entry* older = changed->next->next->next;
-  EXPECT_EQ(changed->writeTime, 116444736000000000ULL + 1000ULL * 10000000);  // the recorded one
-  EXPECT_EQ(older->writeTime, 116444736000000000ULL + 500ULL * 10000000);     // its own
-  EXPECT_EQ(changed->next->next->writeTime, 0u);                              // placeholder
+  auto entries = listing.entries();
+  EXPECT_EQ(entries[0].writeTime, 116444736000000000ULL + 1000ULL * 10000000);  // the recorded one
+  EXPECT_EQ(entries[3].writeTime, 116444736000000000ULL + 500ULL * 10000000);   // its own
+  EXPECT_EQ(entries[2].writeTime, 0u);                                          // placeholder
 }
 
 TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
@@ -114,17 +115,43 @@ TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
   SideListing listing(1);
   ASSERT_EQ(listing.open(""), 1);
   Entry* b = listing.first(0);
-  Entry* a = new Entry;
+  auto a = std::make_unique<Entry>();
   a->name = "a";
-  listing.insertAtCursor(a);
+  Entry* inserted = listing.insertAtCursor(std::move(a));
   EXPECT_EQ(listing.first(0), b);
-  EXPECT_EQ(listing.head, a);
+  EXPECT_EQ(&listing.entries()[0], inserted);
   EXPECT_EQ(listing.next(0), nullptr);
-  Entry* c = new Entry;
+  auto c = std::make_unique<Entry>();
   c->name = "c";
-  listing.insertAtCursor(c);  // at the end of the list
-  EXPECT_EQ(b->next, c);
+  listing.insertAtCursor(std::move(c));  // at the end of the list
+  EXPECT_EQ(describe(listing), "a:0 b:2 c:0");
   EXPECT_EQ(listing.first(0), nullptr);
+}
+
+TEST_F(LocalListing, EntriesHeldByTheWalkSurviveInsertions) {
+  for (char name = 'b'; name <= 'k'; ++name) tree.write(std::string(1, name), "1");
+  SideListing listing(1);
+  ASSERT_EQ(listing.open(""), 1);
+  std::vector<Entry*> held;
+  for (Entry* e = listing.first(0); e != nullptr; e = listing.next(0)) {
+    held.push_back(e);
+    // Enough insertions before each to outgrow any reserved room.
+    for (int i = 0; i < 20; ++i) {
+      auto copy = Entry::copyOf(*e);
+      copy->name.insert(0, "0");
+      listing.insertAtCursor(std::move(copy));
+    }
+    EXPECT_EQ(listing.first(0), e);
+  }
+  ASSERT_EQ(held.size(), 10u);
+  for (size_t i = 0; i < held.size(); ++i) {
+    EXPECT_EQ(held[i]->name, std::string(1, static_cast<char>('b' + i)));  // read through ASan
+    EXPECT_EQ(&listing.entries()[21 * i + 20], held[i]);
+  }
+  auto first = std::make_unique<Entry>();
+  first->name = "0";
+  EXPECT_EQ(&listing.entries()[0], listing.insertSorted(std::move(first)));
+  EXPECT_EQ(held[0]->name, "b");
 }
 
 TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
@@ -134,7 +161,7 @@ TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
     SideListing listing(1);
     ASSERT_EQ(listing.open("sub"), 1);
     EXPECT_EQ(describe(listing), "f:2");
-    commitEntry(listing.head, 1);
+    commitEntry(&listing.entries()[0], 1);
   }
   EXPECT_TRUE(tree.exists("sub/zztandrel.zzlocaldb"));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));

@@ -1,6 +1,9 @@
 #include "state/state_database.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "console/error_text.h"
 #include "storage/failure.h"
@@ -43,13 +46,13 @@ class Reader {
 
 }  // namespace
 
-const char* StateDatabase::fileName(bool isLocal) {
+const char* databaseFileName(bool isLocal) {
   return isLocal ? kLocalDatabaseName.data() : kServerDatabaseName.data();
 }
 
-std::string encodeDatabase(const Entry* list) {
+std::string encodeDatabase(const EntryList& list) {
   std::string bytes(kMagic, kMagicLength);
-  for (const Entry* entry = list; entry != nullptr; entry = entry->next) {
+  for (const auto& entry : list) {
     if (entry->state == Dropped) continue;
     // A name never exceeds 255 bytes on any file system we talk to; the cap
     // only keeps the length field honest.
@@ -58,19 +61,18 @@ std::string encodeDatabase(const Entry* list) {
     bytes.append(entry->name.data(), length);
     putLittleEndian(bytes, entry->writeTime & 0xffffffffu, 4);
     putLittleEndian(bytes, entry->writeTime >> 32, 4);
-    putLittleEndian(bytes, static_cast<uint32_t>(entry->isDirectory), 4);
+    putLittleEndian(bytes, entry->isDirectory ? 1 : 0, 4);
   }
   putLittleEndian(bytes, 0, 2);
   return bytes;
 }
 
-bool decodeDatabase(const std::string& bytes, Entry*& list) {
-  list = nullptr;
+bool decodeDatabase(const std::string& bytes, EntryList& list) {
+  list.clear();
   Reader reader(bytes);
   const char* magic;
   if (!reader.take(kMagicLength, magic)) return false;
   if (std::memcmp(magic, kMagic, kMagicLength) != 0) return true;
-  Entry** tail = &list;
   bool ok = false;
   for (;;) {
     uint64_t length;
@@ -85,44 +87,41 @@ bool decodeDatabase(const std::string& bytes, Entry*& list) {
         !reader.number(4, isDirectory)) {
       break;
     }
-    Entry* entry = new Entry;
+    auto entry = std::make_unique<Entry>();
     entry->name.assign(name, length);
     entry->writeTime = (high << 32) | low;
     // Anything but 0 is a directory: the walk only ever asks "directory or not".
-    entry->isDirectory = isDirectory != 0 ? 1 : 0;
-    *tail = entry;
-    tail = &entry->next;
+    entry->isDirectory = isDirectory != 0;
+    list.push_back(std::move(entry));
   }
-  if (!ok) {
-    delete list;
-    list = nullptr;
-  }
+  if (!ok) list.clear();
   return ok;
 }
 
-bool StateDatabase::load(bool isLocal, Entry*& list) {
-  list = nullptr;
+std::optional<EntryList> loadDatabase(bool isLocal) {
   std::string bytes;
-  if (!localSide().readFile(fileName(isLocal), bytes)) {
+  EntryList list;
+  if (!localSide().readFile(databaseFileName(isLocal), bytes)) {
     bool missing = lastFailure().kind == FailureKind::notFound;
     setErrorText(!missing);
-    return missing;
+    if (!missing) return std::nullopt;
+    return list;
   }
-  return decodeDatabase(bytes, list);
+  if (!decodeDatabase(bytes, list)) return std::nullopt;
+  return list;
 }
 
-void StateDatabase::save(const Entry* list, bool isLocal) {
-  bool touched = false;
-  for (const Entry* entry = list; entry != nullptr && !touched; entry = entry->next) {
-    touched = entry->touched != 0;
+bool saveDatabase(bool isLocal, const EntryList& list) {
+  if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
+    return true;
   }
-  if (!touched) return;
-  bool saved = localSide().replaceFile(fileName(isLocal), encodeDatabase(list));
+  bool saved = localSide().replaceFile(databaseFileName(isLocal), encodeDatabase(list));
   setErrorText(!saved);
   if (!saved) {
     reportError(isLocal ? "Warning: Can't save local database file"
                         : "Warning: Can't save server database file");
   }
+  return saved;
 }
 
 }  // namespace tandrel

@@ -7,31 +7,32 @@
 // high half, u32 isDirectory; a u16 0 terminator.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "state/entry.h"
 
 namespace tandrel {
 
-class StateDatabase {
- public:
-  // Reads this side's database from the working directory. On success `list`
-  // receives the entries in file order (nullptr when there are none): a missing
-  // file or one with another magic is an empty database. A file that ends early
-  // fails, and leaves the error text as it was.
-  bool load(bool isLocal, Entry*& list);
+// The file name of this side's database.
+const char* databaseFileName(bool isLocal);
 
-  // Writes every entry that is not Dropped, if any entry of the list is touched;
-  // otherwise leaves the file alone. The new file replaces the old one only once
-  // it is complete. Prints the warning itself on failure.
-  void save(const Entry* list, bool isLocal);
+// Reads this side's database from the working directory: the entries in file
+// order, each Dropped and untouched, or nothing when the file cannot be read.
+// A missing file or one with another magic is an empty database and clears the
+// error text; a file that cannot be opened sets it; a file that ends early
+// leaves it as it was.
+std::optional<EntryList> loadDatabase(bool isLocal);
 
-  static const char* fileName(bool isLocal);
-};
+// Writes every entry that is not Dropped, if any entry of the list is touched;
+// otherwise leaves the file alone. The new file replaces the old one only once
+// it is complete. Returns false after printing the warning when the file
+// could not be written.
+bool saveDatabase(bool isLocal, const EntryList& list);
 
 // The file's bytes for a list, and a list from a file's bytes (for tests and
 // tools). decode returns false for a truncated file, with `list` left empty.
-std::string encodeDatabase(const Entry* list);
-bool decodeDatabase(const std::string& bytes, Entry*& list);
+std::string encodeDatabase(const EntryList& list);
+bool decodeDatabase(const std::string& bytes, EntryList& list);
 
 }  // namespace tandrel

@@ -4,8 +4,10 @@
 // and what it accepts must survive a save and a load unchanged. Built only with
 // -DTANDREL_FUZZ=ON (clang); the regression test includes this file to run the
 // very same checks.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "state/entry.h"
@@ -24,57 +26,31 @@ constexpr size_t kSmallestRecord = 2 + 1 + 3 * 4;
 // was broken.
 const char* checkDatabaseInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  // Whatever the outcome, the loader must set the list.
-  static Entry sentinel;
-  Entry* list = &sentinel;
+  // Whatever the outcome, the loader must replace what the list held.
+  EntryList list;
+  list.push_back(std::make_unique<Entry>());
   const bool ok = decodeDatabase(bytes, list);
-  if (list == &sentinel) return "the list was left as it was";
-  if (!ok) {
-    if (list != nullptr) return "a refused file left entries behind";
-    return nullptr;
-  }
+  if (!ok) return list.empty() ? nullptr : "a refused file left entries behind";
 
-  size_t count = 0;
-  for (Entry* entry = list; entry != nullptr; entry = entry->next) {
-    ++count;
-    if (entry->name.empty()) {
-      delete list;
-      return "an entry with an empty name";
-    }
-    if (entry->isDirectory != 0 && entry->isDirectory != 1) {
-      delete list;
-      return "isDirectory is neither 0 nor 1";
-    }
+  for (const auto& entry : list) {
+    if (entry->name.empty()) return "an entry with an empty name";
     // A saved entry is one that was listed; the loader's own state is irrelevant.
     entry->state = Unchanged;
   }
-  if (count > size / kSmallestRecord) {
-    delete list;
-    return "more entries than the bytes can hold";
-  }
+  if (list.size() > size / kSmallestRecord) return "more entries than the bytes can hold";
 
   // What was loaded saves to no more bytes than it came from, and loads back
   // the same.
   const std::string saved = encodeDatabase(list);
-  const char* problem = nullptr;
-  Entry* reloaded = nullptr;
-  if (count > 0 && saved.size() > bytes.size()) {
-    problem = "saving grew the file";
-  } else if (!decodeDatabase(saved, reloaded)) {
-    problem = "a saved database does not load";
-  } else {
-    const Entry* a = list;
-    const Entry* b = reloaded;
-    for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
-      if (a->name != b->name || a->writeTime != b->writeTime || a->isDirectory != b->isDirectory) {
-        break;
-      }
-    }
-    if (a != nullptr || b != nullptr) problem = "a saved database loads differently";
-  }
-  delete reloaded;
-  delete list;
-  return problem;
+  EntryList reloaded;
+  if (!list.empty() && saved.size() > bytes.size()) return "saving grew the file";
+  if (!decodeDatabase(saved, reloaded)) return "a saved database does not load";
+  const bool same = std::equal(list.begin(), list.end(), reloaded.begin(), reloaded.end(),
+                               [](const auto& a, const auto& b) {
+                                 return a->name == b->name && a->writeTime == b->writeTime &&
+                                        a->isDirectory == b->isDirectory;
+                               });
+  return same ? nullptr : "a saved database loads differently";
 }
 
 }  // namespace tandrel::fuzz

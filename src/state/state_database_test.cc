@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 #include "console/error_text.h"
 #include "storage/local_posix.h"
@@ -31,9 +32,9 @@ const std::string kTwoRecords = std::string("TANDRELDATABASE") +
                                             15) +
                                 std::string("\0\0", 2);
 
-Entry* entry(const std::string& name, FileTime time, int isDirectory, EntryState state,
-             int touched = 0) {
-  Entry* e = new Entry;
+std::unique_ptr<Entry> entry(const std::string& name, FileTime time, int isDirectory,
+                             EntryState state, int touched = 0) {
+  auto e = std::make_unique<Entry>();
   e->name = name;
   e->writeTime = time;
   e->isDirectory = isDirectory;
@@ -42,88 +43,89 @@ Entry* entry(const std::string& name, FileTime time, int isDirectory, EntryState
   return e;
 }
 
+template <typename... Entries>
+EntryList listOf(Entries... entries) {
+  EntryList list;
+  (list.push_back(std::move(entries)), ...);
+  return list;
+}
+
 TEST(DatabaseFormat, EncodesExactBytes) {
-  std::unique_ptr<Entry> list(entry("ab", 0x0000000200000001ULL, 0, Unchanged));
-  list->next = entry("gone", 99, 0, Dropped);
-  list->next->next = entry("d", 0, 1, New);
-  EXPECT_EQ(encodeDatabase(list.get()), kTwoRecords);
-  EXPECT_EQ(encodeDatabase(nullptr), kEmpty);
+  EntryList list = listOf(entry("ab", 0x0000000200000001ULL, 0, Unchanged),
+                          entry("gone", 99, 0, Dropped), entry("d", 0, 1, New));
+  EXPECT_EQ(encodeDatabase(list), kTwoRecords);
+  EXPECT_EQ(encodeDatabase(EntryList()), kEmpty);
   EXPECT_EQ(kEmpty.size(), 17u);
 }
 
 TEST(DatabaseFormat, DecodesWhatItEncodes) {
-  Entry* list = nullptr;
+  EntryList list;
   ASSERT_TRUE(decodeDatabase(kTwoRecords, list));
-  std::unique_ptr<Entry> owner(list);
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->name, "ab");
-  EXPECT_EQ(list->writeTime, 0x0000000200000001ULL);
-  EXPECT_EQ(list->isDirectory, 0);
-  EXPECT_EQ(list->state, Dropped);
-  ASSERT_NE(list->next, nullptr);
-  EXPECT_EQ(list->next->name, "d");
-  EXPECT_EQ(list->next->isDirectory, 1);
-  EXPECT_EQ(list->next->next, nullptr);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]->name, "ab");
+  EXPECT_EQ(list[0]->writeTime, 0x0000000200000001ULL);
+  EXPECT_EQ(list[0]->isDirectory, 0);
+  EXPECT_EQ(list[0]->state, Dropped);
+  EXPECT_EQ(list[1]->name, "d");
+  EXPECT_EQ(list[1]->isDirectory, 1);
 }
 
 TEST(DatabaseFormat, EveryTruncationFails) {
   for (size_t length = 0; length < kTwoRecords.size(); ++length) {
-    Entry* list = reinterpret_cast<Entry*>(1);
+    EntryList list = listOf(entry("stale", 0, 0, New));
     EXPECT_FALSE(decodeDatabase(kTwoRecords.substr(0, length), list)) << "length " << length;
-    EXPECT_EQ(list, nullptr);
+    EXPECT_TRUE(list.empty());
   }
 }
 
 TEST(DatabaseFormat, WrongMagicIsAnEmptyDatabase) {
-  Entry* list = nullptr;
+  EntryList list;
   EXPECT_TRUE(decodeDatabase("OTHERDATABASE15", list));
-  EXPECT_EQ(list, nullptr);
+  EXPECT_TRUE(list.empty());
   EXPECT_TRUE(decodeDatabase("OTHERDATABASE15 and then anything", list));
-  EXPECT_EQ(list, nullptr);
+  EXPECT_TRUE(list.empty());
   EXPECT_FALSE(decodeDatabase("TANDREL", list));  // shorter than the magic
 }
 
 TEST(DatabaseFormat, HostileLengthsAndFlagsAreHarmless) {
   // A length far beyond the file, and a flag that is neither 0 nor 1.
-  Entry* list = nullptr;
+  EntryList list;
   EXPECT_FALSE(decodeDatabase(std::string("TANDRELDATABASE\xff\xff" "abc", 20), list));
   std::string odd = std::string("TANDRELDATABASE") +
                     std::string("\x01\x00" "x" "\0\0\0\0\0\0\0\0" "\x07\x00\x00\x00", 15) +
                     std::string("\0\0", 2);
   ASSERT_TRUE(decodeDatabase(odd, list));
-  std::unique_ptr<Entry> owner(list);
-  EXPECT_EQ(list->isDirectory, 1);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->isDirectory, 1);
 }
 
 TEST(DatabaseFormat, PlaceholderTimeZeroSurvives) {
-  std::unique_ptr<Entry> list(entry("kept", 0, 0, Unchanged));
-  Entry* back = nullptr;
-  ASSERT_TRUE(decodeDatabase(encodeDatabase(list.get()), back));
-  std::unique_ptr<Entry> owner(back);
-  EXPECT_EQ(back->writeTime, 0u);
+  EntryList back;
+  ASSERT_TRUE(decodeDatabase(encodeDatabase(listOf(entry("kept", 0, 0, Unchanged))), back));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0]->writeTime, 0u);
 }
 
 class DatabaseFiles : public ::testing::Test {
  protected:
   TempTree tree;
   ScopedDirectory here{tree.path()};
-  StateDatabase database;
 };
 
 TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
-  Entry* list = reinterpret_cast<Entry*>(1);
-  EXPECT_TRUE(database.load(true, list));
-  EXPECT_EQ(list, nullptr);
+  std::optional<EntryList> list = loadDatabase(true);
+  ASSERT_TRUE(list.has_value());
+  EXPECT_TRUE(list->empty());
   EXPECT_TRUE(errorText().empty());
 }
 
 TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
-  std::unique_ptr<Entry> list(entry("a", 5, 0, Unchanged));
-  database.save(list.get(), true);
+  EntryList list = listOf(entry("a", 5, 0, Unchanged));
+  EXPECT_TRUE(saveDatabase(true, list));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
-  list->state = Dropped;
-  list->touched = 1;
-  database.save(list.get(), false);
+  list[0]->state = Dropped;
+  list[0]->touched = 1;
+  EXPECT_TRUE(saveDatabase(false, list));
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
   EXPECT_FALSE(tree.exists(temporaryName()));
 }
@@ -133,9 +135,9 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   FaultyLocalSide faulty(localSide());
   installLocalSide(&faulty);
   faulty.replaceFileFault.arm();
-  std::unique_ptr<Entry> list(entry("a", 5, 0, New, 1));
+  EntryList list = listOf(entry("a", 5, 0, New, 1));
   ::testing::internal::CaptureStdout();
-  database.save(list.get(), true);
+  EXPECT_FALSE(saveDatabase(true, list));
   std::string output = ::testing::internal::GetCapturedStdout();
   installLocalSide(nullptr);
   EXPECT_EQ(faulty.replaceFileFault.fired, 1);
@@ -143,11 +145,29 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   EXPECT_EQ(tree.read("zztandrel.zzlocaldb"), kTwoRecords);
 }
 
-TEST_F(DatabaseFiles, TruncatedFileFailsToLoad) {
+TEST_F(DatabaseFiles, UnreadableFileFailsAndSetsTheErrorText) {
+  tree.write("zztandrel.zzlocaldb", kTwoRecords);
+  FaultyLocalSide faulty(localSide());
+  installLocalSide(&faulty);
+  faulty.readFileFault.arm("zztandrel.zzlocaldb");
+  const bool loaded = loadDatabase(true).has_value();
+  installLocalSide(nullptr);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(errorText(), "Injected failure\n");
+}
+
+TEST_F(DatabaseFiles, TruncatedFileFailsToLoadWholeOnesLoad) {
   tree.write("zztandrel.zzserverdb", kTwoRecords.substr(0, kTwoRecords.size() - 1));
-  Entry* list = nullptr;
-  EXPECT_FALSE(database.load(false, list));
-  EXPECT_EQ(list, nullptr);
+  EXPECT_FALSE(loadDatabase(false).has_value());
+  tree.write("zztandrel.zzserverdb", kEmpty);
+  std::optional<EntryList> list = loadDatabase(false);
+  ASSERT_TRUE(list.has_value());
+  EXPECT_TRUE(list->empty());
+  tree.write("zztandrel.zzserverdb", kTwoRecords);
+  list = loadDatabase(false);
+  ASSERT_TRUE(list.has_value());
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[1]->name, "d");
 }
 
 }  // namespace

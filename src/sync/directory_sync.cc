@@ -2,6 +2,7 @@
 
 #include "state/record_place.h"
 #include "state/run_state.h"
+#include "state/save_together.h"
 #include "console/interrupt.h"
 #include "console/error_text.h"
 #include "console/output.h"
@@ -78,8 +79,8 @@ int DirectorySync::run() {
 }
 
 void DirectorySync::forgetUnreached(SideListing& listing) {
-  for (Entry* entry = listing.head; entry != nullptr; entry = entry->next) {
-    if (entry->state == New && !entry->touched) entry->state = Dropped;
+  for (Entry& entry : listing.entries()) {
+    if (entry.state == New && !entry.touched) entry.state = Dropped;
   }
 }
 
@@ -89,13 +90,13 @@ void DirectorySync::forgetUnreached(SideListing& listing) {
 // nothing is deleted on the other side until a person has seen it once.
 bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListing& other) const {
   int recorded = 0;
-  for (const Entry* entry = empty.head; entry != nullptr; entry = entry->next) {
-    if (entry->state != Deleted) return false;
+  for (const Entry& entry : empty.entries()) {
+    if (entry.state != Deleted) return false;
     ++recorded;
   }
   bool otherHolds = false;
-  for (const Entry* entry = other.head; entry != nullptr; entry = entry->next) {
-    if (entry->state != Deleted) otherHolds = true;
+  for (const Entry& entry : other.entries()) {
+    if (entry.state != Deleted) otherHolds = true;
   }
   if (recorded < 2 || !otherHolds) return false;
   out("Warning: Directory '%s' is empty on %s, where %d entries were recorded: nothing is "

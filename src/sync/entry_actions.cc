@@ -1,6 +1,7 @@
 #include "sync/entry_actions.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -126,15 +127,13 @@ void completeServerRefreshes() {
 
 int createFrom(SideListing& side, Entry* existing, Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
-  Entry* created = Entry::copyOf(*source);
+  std::unique_ptr<Entry> created = Entry::copyOf(*source);
   created->state = New;
   created->touched = 1;
-  int result = updateFile(side, created, source, 0, 0);
+  int result = updateFile(side, created.get(), source, 0, 0);
   if (result) {
     if (!side.isLocal) pendingUploads.back().placeholder = existing;
-    side.insertAtCursor(created);
-  } else {
-    delete created;
+    side.insertAtCursor(std::move(created));
   }
   commitEntry(existing, result);
   return result;
@@ -225,8 +224,7 @@ int createDirectory(SideListing& side, Entry* existing, Entry* source, int promp
     setErrorText(!ok);
     if (ok) {
       if (existing == nullptr) {
-        existing = Entry::copyOf(*source);
-        side.insertAtCursor(existing);
+        existing = side.insertAtCursor(Entry::copyOf(*source));
       }
       existing->state = New;
       existing->touched = 1;

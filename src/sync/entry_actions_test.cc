@@ -44,9 +44,9 @@ std::string printed(Action action) {
   return ::testing::internal::GetCapturedStdout();
 }
 
-Entry* find(const SideListing& listing, const std::string& name) {
-  for (Entry* e = listing.head; e != nullptr; e = e->next)
-    if (e->name == name) return e;
+Entry* find(SideListing& listing, const std::string& name) {
+  for (Entry& e : listing.entries())
+    if (e.name == name) return &e;
   return nullptr;
 }
 
@@ -412,7 +412,7 @@ TEST_P(ServerActions, CreateFromTheServerCopiesAndRecordsBothTimes) {
   put("a", "from the server");
   openListings();
   Entry* source = find(serverListing, "a");
-  Entry* before = localListing.head;
+  Entry* before = localListing.current();
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(createFrom(localListing, nullptr, source), 1);
               completeServerRefreshes();
@@ -420,10 +420,10 @@ TEST_P(ServerActions, CreateFromTheServerCopiesAndRecordsBothTimes) {
             "Creating file 'a' on local\n");
   EXPECT_EQ(local.read("a"), "from the server");
   EXPECT_FALSE(local.exists(temporaryName()));
-  Entry* created = localListing.head;
+  Entry* created = &localListing.entries()[0];
   ASSERT_NE(created, before);
   EXPECT_EQ(created->name, "a");
-  EXPECT_EQ(*localListing.cursor, before) << "the entry at the cursor stays current";
+  EXPECT_EQ(localListing.current(), before) << "the entry at the cursor stays current";
   EXPECT_EQ(recorded(created), kNewTouched);
   EXPECT_EQ(created->writeTime, localTime("a"));
   EXPECT_EQ(recorded(source), kNewTouched);
@@ -455,8 +455,7 @@ TEST_P(ServerActions, CreateFromOverAPlaceholderDropsIt) {
   openListings();
   Entry* source = find(localListing, "a");
   source->state = Changed;
-  Entry* existing = placeholder("a").release();
-  serverListing.insertSorted(existing);
+  Entry* existing = serverListing.insertSorted(placeholder("a"));
   EXPECT_EQ(printed([&] { EXPECT_EQ(createFrom(serverListing, existing, source), 1); }),
             "Creating file 'a' on server\n");
   EXPECT_EQ(recorded(existing), kDroppedTouched);
@@ -468,14 +467,13 @@ TEST_P(ServerActions, FailedPutInCreateFromAddsNoEntryAndDropsTheNewSource) {
   local.write("a", "1");
   openListings();
   Entry* source = find(localListing, "a");
-  Entry* existing = placeholder("a").release();
-  serverListing.insertSorted(existing);
+  Entry* existing = serverListing.insertSorted(placeholder("a"));
   serverFaults.uploadFault.arm("a");
   EXPECT_EQ(
       printed([&] { EXPECT_EQ(createFrom(serverListing, existing, source), 0); }),
       "Creating file 'a' on server\nError: Can't update server file 'a' - Injected failure\n");
-  EXPECT_EQ(serverListing.head, existing);
-  EXPECT_EQ(existing->next, nullptr);
+  ASSERT_EQ(serverListing.entries().size(), 1u);
+  EXPECT_EQ(&serverListing.entries()[0], existing);
   EXPECT_EQ(recorded(existing), kUnchangedUntouched);
   EXPECT_EQ(recorded(source), kDroppedUntouched);
   EXPECT_FALSE(exists("a"));
@@ -696,11 +694,11 @@ TEST_P(ServerActions, CreateDirectoryWithStandingAnswerInsertsAtTheCursor) {
   alwaysCreateDirectory = 1;
   EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(serverListing, nullptr, source, 1), 1); }), "");
   EXPECT_TRUE(server->tree().isDirectory(directory + "/d"));
-  ASSERT_NE(serverListing.head, nullptr);
-  EXPECT_EQ(serverListing.head->name, "d");
-  EXPECT_EQ(serverListing.head->isDirectory, 1);
-  EXPECT_EQ(recorded(serverListing.head), kNewTouched);
-  EXPECT_EQ(*serverListing.cursor, nullptr);
+  ASSERT_FALSE(serverListing.empty());
+  EXPECT_EQ(serverListing.entries()[0].name, "d");
+  EXPECT_EQ(serverListing.entries()[0].isDirectory, 1);
+  EXPECT_EQ(recorded(&serverListing.entries()[0]), kNewTouched);
+  EXPECT_EQ(serverListing.current(), nullptr);
   EXPECT_EQ(recorded(source), kNewTouched);
 }
 
@@ -712,7 +710,7 @@ TEST_P(ServerActions, CreateDirectoryAnsweredNoCreatesNothing) {
   EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(serverListing, nullptr, source, 1), 0); }),
             "Server directory 'd' does not exists, do you want to create? Y(es)/N(o)/A(lways):n\n");
   EXPECT_FALSE(exists("d"));
-  EXPECT_EQ(serverListing.head, nullptr);
+  EXPECT_TRUE(serverListing.empty());
   EXPECT_EQ(recorded(source), kDroppedUntouched);
 }
 
@@ -721,12 +719,11 @@ TEST_P(ServerActions, CreateDirectoryOverAPlaceholderInsertsNothing) {
   openListings();
   Entry* source = find(serverListing, "d");
   source->state = Unchanged;
-  Entry* existing = placeholder("d", 1).release();
-  localListing.insertSorted(existing);
+  Entry* existing = localListing.insertSorted(placeholder("d", 1));
   EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(localListing, existing, source, 0), 1); }), "");
   EXPECT_TRUE(local.isDirectory("d"));
-  EXPECT_EQ(localListing.head, existing);
-  EXPECT_EQ(existing->next, nullptr);
+  ASSERT_EQ(localListing.entries().size(), 1u);
+  EXPECT_EQ(&localListing.entries()[0], existing);
   EXPECT_EQ(recorded(existing), kNewTouched);
   EXPECT_EQ(existing->writeTime, 0u);
   EXPECT_EQ(recorded(source), kUnchangedTouched);

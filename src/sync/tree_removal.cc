@@ -126,15 +126,13 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
   if (!ok) return 0;
   // The server tree's records lived in the local directory that is gone, so
   // every server file counts as new.
-  Entry* recorded = nullptr;
-  if (isLocal && !StateDatabase().load(true, recorded)) recorded = nullptr;
+  const EntryList recorded = isLocal ? loadDatabase(true).value_or(EntryList()) : EntryList();
   std::vector<ListRecord> records;
   ok = isLocal ? local.list(records) : server.list(records);
   RecordedFiles recordedFiles;
-  for (const Entry* e = recorded; e != nullptr; e = e->next) {
+  for (const auto& e : recorded) {
     if (!e->isDirectory) recordedFiles.emplace(e->name, e->writeTime);
   }
-  delete recorded;
   // In name order, so that the warnings read the same on every run.
   std::sort(records.begin(), records.end(),
             [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });

@@ -95,12 +95,11 @@ std::string readAll(const std::string& path) {
 }
 
 Db decode(const std::string& path) {
-  Entry* list = nullptr;
+  EntryList list;
   std::vector<Rec> recs;
   if (!decodeDatabase(readAll(path), list)) return std::vector<Rec>{{"(damaged)", false, 0}};
-  for (Entry* e = list; e; e = e->next)
+  for (const auto& e : list)
     recs.push_back({e->name, e->isDirectory == 1, e->writeTime});
-  delete list;
   return recs;
 }
 

@@ -154,11 +154,10 @@ std::string recordedNames(const std::string& directory, const std::string& file)
   std::error_code error;
   if (!fs::exists(path, error)) return "(none)";
   const std::string bytes = Tree(directory).read(file);
-  Entry* list = nullptr;
+  EntryList list;
   if (!bytes.starts_with("TANDRELDATABASE") || !decodeDatabase(bytes, list)) return "(damaged)";
-  std::unique_ptr<Entry> owner(list);
   std::string names;
-  for (const Entry* entry = list; entry != nullptr; entry = entry->next) {
+  for (const auto& entry : list) {
     names += (names.empty() ? "" : " ") + entry->name + (entry->isDirectory ? "/" : "");
   }
   return names;
