@@ -35,7 +35,7 @@ ServerMethods ServerMethods::fromFeatures(const Reply* features) {
 bool CurlConnection::open(const LogIn& logIn) {
   if (!transport_.open(logIn)) return false;
   methods = ServerMethods{};
-  enteredEmpty.reset();
+  listedOnEntry.reset();
   created.clear();
 
   Request request;
@@ -66,12 +66,12 @@ bool CurlConnection::open(const LogIn& logIn) {
 }
 
 Outcome CurlConnection::run(const Request& request) {
-  enteredEmpty.reset();
+  listedOnEntry.reset();
   return transport_.run(request);
 }
 
 Outcome CurlConnection::command(const std::string& line) {
-  enteredEmpty.reset();
+  listedOnEntry.reset();
   return transport_.command(line);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "storage/curl_transport.h"
 
@@ -62,9 +63,15 @@ class CurlConnection {
   std::string serverAt = "/";
   // Directories this connection created and has not entered since: empty.
   std::set<std::string> created;
-  // The directory just entered when it is one of those, for the list() that
-  // follows; any other request drops it, as it may change the directory.
-  std::optional<std::string> enteredEmpty;
+  // The listing of the directory just entered where the entry itself produced
+  // it (empty for a directory of `created`, or the STAT listing that proved
+  // the directory), for the list() that follows; any other request drops it,
+  // as it may change the directory.
+  struct ListedOnEntry {
+    std::string path;
+    std::vector<std::string> lines;
+  };
+  std::optional<ListedOnEntry> listedOnEntry;
   // Whether a server link, by absolute path, could be entered, found out once.
   std::map<std::string, bool> linkIsDirectory;
   // What the server reported (PWD) as the real path of a server link to a

@@ -99,6 +99,7 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
   // A directory this connection has just created is empty: the listing that
   // follows its entry need not ask.
   const bool knownEmpty = connection.created.erase(target) > 0;
+  if (!knownEmpty && enterByListing(target)) return true;
   Outcome outcome = connection.command("CWD " + target);
   if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
     connection.recordOutcome(outcome);
@@ -106,7 +107,7 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
   }
   connection.current = target;
   connection.serverAt = target;
-  if (knownEmpty) connection.enteredEmpty = target;
+  if (knownEmpty) connection.listedOnEntry = CurlConnection::ListedOnEntry{target, {}};
   return true;
 }
 

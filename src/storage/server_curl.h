@@ -65,6 +65,11 @@ class CurlServerSide : public ServerSide {
   // link is a directory, and a time the listing did not give.
   void completeRecord(ListRecord& record);
   bool isDirectoryLink(const std::string& path);
+  // Where the server lists over the control connection, enters `target` by
+  // listing it there: a listing that shows the directory itself proves that
+  // it can be entered, and is kept for the list() that follows. False, with
+  // nothing recorded, where that proves nothing: the caller changes into it.
+  bool enterByListing(const std::string& target);
   // Whether the directory `record` at `path` is the current directory or one
   // above it, by its unique fact or by where the server said its link leads.
   bool leadsBack(const ListRecord& record, const std::string& path);

@@ -69,6 +69,17 @@ bool readStatListing(const Outcome& outcome, std::vector<std::string>& lines) {
   return showsItself;
 }
 
+// The listing of `path` by STAT, where the answer shows the directory itself.
+bool listByStat(CurlConnection& connection, const std::string& path,
+                std::vector<std::string>& lines) {
+  Request request;
+  request.url = connection.directoryUrl();
+  request.noBody = true;
+  request.quote = {"*STAT " + path};
+  Outcome outcome = connection.run(request);
+  return outcome.code == CURLE_OK && readStatListing(outcome, lines);
+}
+
 // Takes the listing of `path` (the tracked current directory) so that a
 // directory that is not there fails instead of listing as empty: by STAT
 // where its answer shows the directory itself, by MLSD of the path (which
@@ -79,12 +90,7 @@ bool fetchListing(CurlConnection& connection, const std::string& path,
                   std::vector<std::string>& lines) {
   ListingWay way = listingWay(connection, path);
   if (way == ListingWay::control) {
-    Request request;
-    request.url = connection.directoryUrl();
-    request.noBody = true;
-    request.quote = {"*STAT " + path};
-    Outcome outcome = connection.run(request);
-    if (outcome.code == CURLE_OK && readStatListing(outcome, lines)) return true;
+    if (listByStat(connection, path, lines)) return true;
     way = ListingWay::data;
   }
   Request request;
@@ -198,16 +204,29 @@ StatLookUp lookUpByStat(CurlConnection& connection, const std::string& name,
 
 }  // namespace
 
+bool CurlServerSide::enterByListing(const std::string& target) {
+  CurlConnection& connection = *connection_;
+  if (listingWay(connection, target) != ListingWay::control) return false;
+  std::vector<std::string> lines;
+  // A directory the server cannot enter answers with no "." line (vsftpd
+  // answers with nothing at all): the change into it then says why.
+  if (!listByStat(connection, target, lines)) return false;
+  connection.current = target;
+  connection.listedOnEntry = CurlConnection::ListedOnEntry{target, std::move(lines)};
+  return true;
+}
+
 bool CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
   if (!checkConnected(*connection_)) return false;
   CurlConnection& connection = *connection_;
-  if (connection.enteredEmpty == connection.current) {
-    connection.enteredEmpty.reset();
-    return true;
-  }
   std::vector<std::string> lines;
-  if (!fetchListing(connection, connection.current, lines)) return false;
+  if (connection.listedOnEntry && connection.listedOnEntry->path == connection.current) {
+    lines = std::move(connection.listedOnEntry->lines);
+    connection.listedOnEntry.reset();
+  } else if (!fetchListing(connection, connection.current, lines)) {
+    return false;
+  }
   const int64_t listedAt = now();
   for (const std::string& line : lines) {
     ListRecord record;
