@@ -2,14 +2,16 @@
 
 #include "app/host_address.h"
 #include "app/options.h"
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/terminal.h"
+#include "state/run_state.h"
+#include "storage/local_posix.h"
 #include "storage/netrc_file.h"
 #include "storage/replacement_journal.h"
 #include "storage/run_lock.h"
+#include "storage/server_curl.h"
 #include "storage/sides.h"
 #include "sync/directory_sync.h"
 
@@ -22,16 +24,17 @@ void printBanner() {
 }
 
 // Steps after the connection: the start directories and the synchronisation.
-void synchronizeStartDirectories() {
+void synchronizeStartDirectories(Run& run) {
+  const RunSettings& settings = run.settings;
   if (!settings.localDirectory.empty()) {
-    bool entered = localSide().changeDirectory(settings.localDirectory);
+    bool entered = run.local.changeDirectory(settings.localDirectory);
     setErrorText(!entered);
     if (!entered) {
       reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
       return;
     }
   }
-  if (settings.serverDirectory.empty() && !serverSide().knowsLogInDirectory()) {
+  if (settings.serverDirectory.empty() && !run.server.knowsLogInDirectory()) {
     // Nothing may be listed, let alone changed, in a place nobody chose.
     setErrorText(true);
     reportError("\nError: Can't read the server's path of its log-in directory");
@@ -39,7 +42,7 @@ void synchronizeStartDirectories() {
   }
   if (!settings.serverDirectory.empty()) {
     bool located = true;
-    bool entered = serverSide().enterStartDirectory(settings.serverDirectory, located);
+    bool entered = run.server.enterStartDirectory(settings.serverDirectory, located);
     setErrorText(!entered || !located);
     if (!entered) {
       reportError("\nError: Can't open ftp server directory '%s'",
@@ -47,15 +50,16 @@ void synchronizeStartDirectories() {
       return;
     }
     if (!located) {
-      reportError("Warning: Can't read the server's path of ftp server directory '%s', going on "
-                  "with '%s'",
-                  settings.serverDirectory.c_str(), serverSide().currentDirectory().c_str());
+      reportError(
+          "Warning: Can't read the server's path of ftp server directory '%s', going on "
+          "with '%s'",
+          settings.serverDirectory.c_str(), run.server.currentDirectory().c_str());
       setErrorText(false);
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
       settings.serverDirectory.c_str(), settings.host.c_str());
-  DirectorySync start("");
+  DirectorySync start(run, "");
   start.run();
 }
 
@@ -63,7 +67,9 @@ void synchronizeStartDirectories() {
 
 int runTandrel(int count, char** arguments) {
   printBanner();
-  if (int status = parseOptions(count - 1, arguments + 1); status != 0) return status;
+  RunOptions options;
+  if (int status = parseOptions(count - 1, arguments + 1, options); status != 0) return status;
+  const RunSettings& settings = options.settings;
 
   LogIn logIn;
   std::string problem;
@@ -100,9 +106,12 @@ int runTandrel(int count, char** arguments) {
     reportError("\nError: Can't open internet session");
     return kUsageExitStatus;
   }
+  PosixLocalSide local;
+  CurlServerSide server;
+  Run run(local, server, options);
   out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
       settings.user.c_str());
-  if (!serverSide().connect(logIn)) {
+  if (!server.connect(logIn)) {
     setErrorText(true);
     // An interrupted connection attempt is not the server's failure: the
     // interruption line says what happened.
@@ -111,13 +120,13 @@ int runTandrel(int count, char** arguments) {
                   settings.host.c_str(), settings.user.c_str());
     }
   } else {
-    LocalReplacementJournal journal;
-    serverSide().setReplacementJournal(&journal);
-    synchronizeStartDirectories();
-    serverSide().setReplacementJournal(nullptr);
-    serverSide().disconnect();
+    LocalReplacementJournal journal(local, server);
+    server.setReplacementJournal(&journal);
+    synchronizeStartDirectories(run);
+    server.setReplacementJournal(nullptr);
+    server.disconnect();
   }
-  closeSession();
+  closeSession(server);
   restoreTerminal();
 
   if (int signalNumber = interruptSignal(); signalNumber != 0) {

@@ -6,14 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "state/record_place.h"
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "state/record_place.h"
+#include "state/run_state.h"
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 #include "storage/transfer.h"
 
 namespace tandrel {
@@ -35,11 +34,11 @@ std::vector<std::pair<uint64_t, uint64_t>> linkedLocalDirectories;
 // A second way into one local directory (a link into the tree, or two links to
 // one directory) would share its state files: what one way records, the other
 // would take for deletions on the server. Only the first way is followed.
-bool isSecondWayIn(const ListRecord& record) {
+bool isSecondWayIn(LocalSide& local, const ListRecord& record) {
   if (isOpenLocalDirectory(record)) return true;
   if (!openLocalDirectories.empty()) {
     const auto& start = openLocalDirectories.front();
-    if (localSide().directoryLiesWithin(record.name, start.first, start.second)) return true;
+    if (local.directoryLiesWithin(record.name, start.first, start.second)) return true;
   }
   const auto target = std::make_pair(record.device, record.inode);
   if (std::find(linkedLocalDirectories.begin(), linkedLocalDirectories.end(), target) !=
@@ -83,7 +82,7 @@ enum class Admission {
 
 // Whether a listed record becomes an entry. Says why when it does not and the
 // user should know.
-Admission admit(const ListRecord& record, bool isLocal) {
+Admission admit(Run& run, const ListRecord& record, bool isLocal) {
   const std::string& name = record.name;
   const char* side = isLocal ? "local" : "server";
   switch (record.kind) {
@@ -119,7 +118,8 @@ Admission admit(const ListRecord& record, bool isLocal) {
     case RecordKind::directory:
       // A server directory that leads back up is a link the server may not
       // show as one.
-      if (settings.recursive && (isLocal ? record.isLink && isSecondWayIn(record) : record.loop)) {
+      if (run.settings.recursive &&
+          (isLocal ? record.isLink && isSecondWayIn(run.local, record) : record.loop)) {
         out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
             name.c_str(), side);
         noteProblem();
@@ -170,7 +170,7 @@ void addPossibleNames(const ListRecord& record, std::vector<std::string>& names)
 
 int SideListing::open(const std::string& name) {
   if (!name.empty()) {
-    bool ok = isLocal ? localSide().changeDirectory(name) : serverSide().changeDirectory(name);
+    bool ok = run.side(isLocal).changeDirectory(name);
     setErrorText(!ok);
     if (!ok) {
       reportError(isLocal ? "Error: Can't change local directory to '%s'"
@@ -182,10 +182,10 @@ int SideListing::open(const std::string& name) {
   }
   // A replacement a run left half done here is finished or undone before the
   // listing could take its copies for files of their own, or for leftovers.
-  keepTemporaries_ = !isLocal && !settleReplacement();
+  keepTemporaries_ = !isLocal && !settleReplacement(run.local, run.server);
   if (isLocal) {
     ListRecord here;
-    if (localSide().lookUp(".", here)) {
+    if (run.local.lookUp(".", here)) {
       openLocalDirectories.emplace_back(here.device, here.inode);
       identified_ = true;
       place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
@@ -196,9 +196,10 @@ int SideListing::open(const std::string& name) {
                         : "Error: Can't load server directory file list");
     return 0;
   }
-  if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
+  if (isLocal && !place.path.empty())
+    recordsIgnored = !recordsBelongHere(run.local, place, parentVouches);
   Entry* recorded = nullptr;
-  if (!recordsIgnored && !database.load(isLocal, recorded)) {
+  if (!recordsIgnored && !database.load(run.local, isLocal, recorded)) {
     reportError("Warning: Can't load %s database file '%s'", sideName(),
                 StateDatabase::fileName(isLocal));
     recorded = nullptr;
@@ -212,17 +213,17 @@ int SideListing::open(const std::string& name) {
 
 bool SideListing::listDirectory() {
   std::vector<ListRecord> records;
-  bool ok = isLocal ? localSide().list(records) : serverSide().list(records);
+  bool ok = run.side(isLocal).list(records);
   setErrorText(!ok);
   if (!ok) return false;
-  if (!keepTemporaries_) removeAbandonedTemporaries(isLocal, records);
+  if (!keepTemporaries_) removeAbandonedTemporaries(run.side(isLocal), records);
   // Sorting once keeps a listing of n entries at n log n; stable, so that equal
   // names keep the order the side gave them, as one-by-one insertion would.
   std::vector<Entry*> entries;
   std::vector<std::string> skippedNames;
   entries.reserve(records.size());
   for (const ListRecord& record : records) {
-    switch (admit(record, isLocal)) {
+    switch (admit(run, record, isLocal)) {
       case Admission::entry: entries.push_back(new Entry(record)); break;
       case Admission::ignored: break;
       case Admission::skipped: skippedNames.push_back(record.name); break;
@@ -359,19 +360,19 @@ bool SideListing::needsSave() const {
 
 void SideListing::close() {
   if (head != nullptr) {
-    if (!lostInTree && !saved) database.save(head, isLocal);
+    if (!run.lostInTree && !saved) database.save(run.local, head, isLocal);
     delete head;
     head = nullptr;
   }
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
-    if (!lostInTree) {
-      bool ok = isLocal ? localSide().changeDirectory("..") : serverSide().changeDirectory("..");
+    if (!run.lostInTree) {
+      bool ok = run.side(isLocal).changeDirectory("..");
       setErrorText(!ok);
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.
-      if (!ok) lostInTree = 1;
+      if (!ok) run.lostInTree = 1;
     }
     entered = 0;
   }
@@ -394,15 +395,16 @@ struct GroupWrite {
   std::optional<std::string> old;
 };
 
-bool writeOrRemove(const std::string& name, const std::optional<std::string>& bytes) {
-  if (bytes) return localSide().replaceFile(name, *bytes);
-  return localSide().deleteFile(name) || lastFailure().kind == FailureKind::notFound;
+bool writeOrRemove(LocalSide& side, const std::string& name,
+                   const std::optional<std::string>& bytes) {
+  if (bytes) return side.replaceFile(name, *bytes);
+  return side.deleteFile(name) || lastFailure().kind == FailureKind::notFound;
 }
 
 }  // namespace
 
 void saveTogether(SideListing& local, SideListing& server) {
-  if (lostInTree || (local.head == nullptr && server.head == nullptr)) return;
+  if (local.run.lostInTree || (local.head == nullptr && server.head == nullptr)) return;
   const bool localSaves = local.needsSave(), serverSaves = server.needsSave();
   local.saved = server.saved = true;
   if (!localSaves && !serverSaves) return;
@@ -419,22 +421,21 @@ void saveTogether(SideListing& local, SideListing& server) {
                      std::nullopt});
   }
   std::string bound;
-  if (!local.place.path.empty() &&
-      (!localSide().readFile(std::string(kPlaceName), bound) ||
-       bound != placeFileBytes(local.place))) {
+  if (!local.place.path.empty() && (!local.run.local.readFile(std::string(kPlaceName), bound) ||
+                                    bound != placeFileBytes(local.place))) {
     group.push_back({std::string(kPlaceName), placeFileBytes(local.place),
                      "Warning: Can't save database place file", std::nullopt});
   }
   for (GroupWrite& write : group) {
     std::string bytes;
-    if (localSide().readFile(write.name, bytes)) write.old = std::move(bytes);
+    if (local.run.local.readFile(write.name, bytes)) write.old = std::move(bytes);
   }
   for (size_t i = 0; i < group.size(); ++i) {
-    if (writeOrRemove(group[i].name, group[i].bytes)) continue;
+    if (writeOrRemove(local.run.local, group[i].name, group[i].bytes)) continue;
     setErrorText(true);
     reportError("%s", group[i].warning);
     const Failure failure = lastFailure();
-    while (i-- > 0) writeOrRemove(group[i].name, group[i].old);
+    while (i-- > 0) writeOrRemove(local.run.local, group[i].name, group[i].old);
     recordFailure(failure.kind, failure.text);
     return;
   }

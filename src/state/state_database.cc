@@ -4,8 +4,8 @@
 
 #include "console/error_text.h"
 #include "storage/failure.h"
+#include "storage/local_side.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
@@ -100,10 +100,10 @@ bool decodeDatabase(const std::string& bytes, Entry*& list) {
   return ok;
 }
 
-bool StateDatabase::load(bool isLocal, Entry*& list) {
+bool StateDatabase::load(LocalSide& local, bool isLocal, Entry*& list) {
   list = nullptr;
   std::string bytes;
-  if (!localSide().readFile(fileName(isLocal), bytes)) {
+  if (!local.readFile(fileName(isLocal), bytes)) {
     bool missing = lastFailure().kind == FailureKind::notFound;
     setErrorText(!missing);
     return missing;
@@ -111,13 +111,13 @@ bool StateDatabase::load(bool isLocal, Entry*& list) {
   return decodeDatabase(bytes, list);
 }
 
-void StateDatabase::save(const Entry* list, bool isLocal) {
+void StateDatabase::save(LocalSide& local, const Entry* list, bool isLocal) {
   bool touched = false;
   for (const Entry* entry = list; entry != nullptr && !touched; entry = entry->next) {
     touched = entry->touched != 0;
   }
   if (!touched) return;
-  bool saved = localSide().replaceFile(fileName(isLocal), encodeDatabase(list));
+  bool saved = local.replaceFile(fileName(isLocal), encodeDatabase(list));
   setErrorText(!saved);
   if (!saved) {
     reportError(isLocal ? "Warning: Can't save local database file"

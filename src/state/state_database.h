@@ -10,6 +10,7 @@
 #include <string>
 
 #include "state/entry.h"
+#include "storage/local_side.h"
 
 namespace tandrel {
 
@@ -19,12 +20,12 @@ class StateDatabase {
   // receives the entries in file order (nullptr when there are none): a missing
   // file or one with another magic is an empty database. A file that ends early
   // fails, and leaves the error text as it was.
-  bool load(bool isLocal, Entry*& list);
+  bool load(LocalSide& local, bool isLocal, Entry*& list);
 
   // Writes every entry that is not Dropped, if any entry of the list is touched;
   // otherwise leaves the file alone. The new file replaces the old one only once
   // it is complete. Prints the warning itself on failure.
-  void save(const Entry* list, bool isLocal);
+  void save(LocalSide& local, const Entry* list, bool isLocal);
 
   static const char* fileName(bool isLocal);
 };

@@ -7,7 +7,6 @@
 #include "console/error_text.h"
 #include "storage/local_posix.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
@@ -107,37 +106,36 @@ class DatabaseFiles : public ::testing::Test {
  protected:
   TempTree tree;
   ScopedDirectory here{tree.path()};
+  PosixLocalSide local;
   StateDatabase database;
 };
 
 TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
   Entry* list = reinterpret_cast<Entry*>(1);
-  EXPECT_TRUE(database.load(true, list));
+  EXPECT_TRUE(database.load(local, true, list));
   EXPECT_EQ(list, nullptr);
   EXPECT_TRUE(errorText().empty());
 }
 
 TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
   std::unique_ptr<Entry> list(entry("a", 5, 0, Unchanged));
-  database.save(list.get(), true);
+  database.save(local, list.get(), true);
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
   list->state = Dropped;
   list->touched = 1;
-  database.save(list.get(), false);
+  database.save(local, list.get(), false);
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
   EXPECT_FALSE(tree.exists(temporaryName()));
 }
 
 TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   tree.write("zztandrel.zzlocaldb", kTwoRecords);
-  FaultyLocalSide faulty(localSide());
-  installLocalSide(&faulty);
+  FaultyLocalSide faulty(local);
   faulty.replaceFileFault.arm();
   std::unique_ptr<Entry> list(entry("a", 5, 0, New, 1));
   ::testing::internal::CaptureStdout();
-  database.save(list.get(), true);
+  database.save(faulty, list.get(), true);
   std::string output = ::testing::internal::GetCapturedStdout();
-  installLocalSide(nullptr);
   EXPECT_EQ(faulty.replaceFileFault.fired, 1);
   EXPECT_EQ(output, "Warning: Can't save local database file - Injected failure\n");
   EXPECT_EQ(tree.read("zztandrel.zzlocaldb"), kTwoRecords);
@@ -146,7 +144,7 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
 TEST_F(DatabaseFiles, TruncatedFileFailsToLoad) {
   tree.write("zztandrel.zzserverdb", kTwoRecords.substr(0, kTwoRecords.size() - 1));
   Entry* list = nullptr;
-  EXPECT_FALSE(database.load(false, list));
+  EXPECT_FALSE(database.load(local, false, list));
   EXPECT_EQ(list, nullptr);
 }
 

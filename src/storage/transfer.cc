@@ -10,7 +10,6 @@
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
@@ -34,12 +33,11 @@ std::string humanBytes(double bytes) {
 // shows only on a terminal and is erased before the next line is printed.
 class ProgressLine {
  public:
-  explicit ProgressLine(int64_t knownTotal) : knownTotal_(knownTotal) {
-    serverSide().setProgressObserver(
-        [this](int64_t done, int64_t total) { update(done, total); });
+  ProgressLine(ServerSide& server, int64_t knownTotal) : server_(server), knownTotal_(knownTotal) {
+    server_.setProgressObserver([this](int64_t done, int64_t total) { update(done, total); });
   }
   ~ProgressLine() {
-    serverSide().setProgressObserver(nullptr);
+    server_.setProgressObserver(nullptr);
     if (shown_) clearStatusLine();
   }
   ProgressLine(const ProgressLine&) = delete;
@@ -68,6 +66,7 @@ class ProgressLine {
     shown_ = true;
   }
 
+  ServerSide& server_;
   int64_t knownTotal_;
   Clock::time_point start_ = Clock::now();
   Clock::time_point lastShown_;
@@ -81,8 +80,9 @@ class ProgressLine {
 // that failed it into place.
 class CheckedSource : public ByteSource {
  public:
-  CheckedSource(ByteSource& inner, const std::string& name, const ListedSource& listed)
-      : inner_(inner), name_(name), listed_(listed) {}
+  CheckedSource(LocalSide& local, ByteSource& inner, const std::string& name,
+                const ListedSource& listed)
+      : local_(local), inner_(inner), name_(name), listed_(listed) {}
 
   long read(char* buffer, size_t capacity) override {
     if (checked_) return 0;
@@ -90,8 +90,8 @@ class CheckedSource : public ByteSource {
     if (got > 0) read_ += got;
     if (got != 0) return got;
     ListRecord now;
-    if (!localSide().lookUp(name_, now) || now.writeTime != listed_.writeTime ||
-        now.size != read_ || (listed_.size >= 0 && read_ != listed_.size)) {
+    if (!local_.lookUp(name_, now) || now.writeTime != listed_.writeTime || now.size != read_ ||
+        (listed_.size >= 0 && read_ != listed_.size)) {
       recordFailure(FailureKind::system, kChanged);
       return -1;
     }
@@ -100,6 +100,7 @@ class CheckedSource : public ByteSource {
   }
 
  private:
+  LocalSide& local_;
   ByteSource& inner_;
   const std::string& name_;
   ListedSource listed_;
@@ -109,16 +110,16 @@ class CheckedSource : public ByteSource {
 
 }  // namespace
 
-bool getFile(const std::string& name, const ListedSource& listed) {
-  LocalSide& local = localSide();
+bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed) {
   std::unique_ptr<ByteSink> sink = local.createTemporary();
   if (!sink) return false;
   int64_t received = 0;
   ListRecord after;
   bool ok;
   {
-    ProgressLine progress(listed.size);
-    ok = serverSide().download(name, *sink, received, after);
+    ProgressLine progress(server, listed.size);
+    ok = server.download(name, *sink, received, after);
   }
   sink.reset();
   // A size the listing did not give is not checked; a server link's listed
@@ -141,40 +142,35 @@ bool getFile(const std::string& name, const ListedSource& listed) {
   return local.commitTemporary(name);
 }
 
-bool putFile(const std::string& name, const ListedSource& listed, int64_t& sent,
-             bool& targetGone) {
+bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed, int64_t& sent, bool& targetGone) {
   sent = 0;
   targetGone = false;
   int64_t size = -1;
-  std::unique_ptr<ByteSource> file = localSide().openForReading(name, size);
+  std::unique_ptr<ByteSource> file = local.openForReading(name, size);
   if (!file) return false;
-  CheckedSource source(*file, name, listed);
+  CheckedSource source(local, *file, name, listed);
   bool ok;
   {
-    ProgressLine progress(size);
-    ok = serverSide().upload(source, name, sent);
+    ProgressLine progress(server, size);
+    ok = server.upload(source, name, sent);
   }
   if (!ok && !interruptRequested()) {
     // Without its old copy the server's entry must not pass for one the user
     // deleted there.
     const Failure failure = lastFailure();
     ListRecord record;
-    targetGone = !serverSide().lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
+    targetGone = !server.lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
     recordFailure(failure.kind, failure.text);
   }
   return ok;
 }
 
-void removeAbandonedTemporaries(bool isLocal, const std::vector<ListRecord>& records) {
+void removeAbandonedTemporaries(Side& side, const std::vector<ListRecord>& records) {
   const FileTime now = fileTimeFromUnix(static_cast<int64_t>(std::time(nullptr)));
   const Failure failure = lastFailure();
   for (const ListRecord& record : records) {
-    if (!isAbandonedTemporary(record, now)) continue;
-    if (isLocal) {
-      localSide().deleteFile(record.name);
-    } else {
-      serverSide().deleteFile(record.name);
-    }
+    if (isAbandonedTemporary(record, now)) side.deleteFile(record.name);
   }
   recordFailure(failure.kind, failure.text);
 }

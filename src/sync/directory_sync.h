@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "state/run_state.h"
 #include "state/side_listing.h"
 
 namespace tandrel {
@@ -16,8 +17,8 @@ class DirectorySync {
   // `name` is relative to the parent on both sides; empty for the start
   // directories. `place` is the directory's path below the start directories
   // ("/" for them), to which its records are bound (state/record_place.h).
-  explicit DirectorySync(const std::string& name, const std::string& place = "/")
-      : name(name), place(place) {}
+  DirectorySync(Run& run, const std::string& name, const std::string& place = "/")
+      : run_(run), name(name), place(place) {}
   ~DirectorySync() {
     server.close();
     local.close();
@@ -28,10 +29,14 @@ class DirectorySync {
   // 1 if both listings opened and the walk was not aborted.
   int run();
 
+ private:
+  Run& run_;  // first: the listings below take it
+
+ public:
   const std::string name;
   const std::string place;
-  SideListing local{1};
-  SideListing server{0};
+  SideListing local{run_, 1};
+  SideListing server{run_, 0};
   // Cleared by the parent when its records, which it has, do not know this
   // directory: records here without a place file then belong elsewhere.
   bool parentVouches = true;

@@ -6,13 +6,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
+#include "state/run_state.h"
 #include "storage/failure.h"
-#include "storage/sides.h"
 #include "storage/transfer.h"
 #include "sync/tree_removal.h"
 
@@ -52,16 +51,16 @@ void forgetServerCopy(Entry& target) {
 
 }  // namespace
 
-int refreshTime(Entry& entry, int isLocal) {
+int refreshTime(Run& run, Entry& entry, int isLocal) {
   ListRecord record;
   if (isLocal) {
-    bool found = localSide().lookUp(entry.name, record);
+    bool found = run.local.lookUp(entry.name, record);
     setErrorText(!found);
     if (found) entry.setTimeFrom(record);
     return found ? 1 : 0;
   }
   for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
-    if (serverSide().lookUp(entry.name, record)) {
+    if (run.server.lookUp(entry.name, record)) {
       setErrorText(false);
       entry.setTimeFrom(record);
       return 1;
@@ -71,16 +70,16 @@ int refreshTime(Entry& entry, int isLocal) {
   return 0;
 }
 
-void completeServerRefreshes() {
+void completeServerRefreshes(Run& run) {
   std::vector<PendingUpload> waiting;
   waiting.swap(pendingUploads);
   std::vector<std::optional<ListRecord>> found(waiting.size());
   // A few entries cost less one by one (one command each) than a listing of
   // the directory.
-  if (waiting.size() <= serverSide().lookUpsPerListing()) {
+  if (waiting.size() <= run.server.lookUpsPerListing()) {
     for (size_t i = 0; i < waiting.size(); ++i) {
       ListRecord record;
-      if (serverSide().lookUp(waiting[i].target->name, record)) found[i] = std::move(record);
+      if (run.server.lookUp(waiting[i].target->name, record)) found[i] = std::move(record);
     }
   }
   // What a look-up could not find (some servers answer look-ups of unusual
@@ -88,7 +87,7 @@ void completeServerRefreshes() {
   auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
   for (int attempt = 0; attempt < kRefreshAttempts && missing(); ++attempt) {
     std::vector<ListRecord> records;
-    if (!serverSide().list(records)) continue;
+    if (!run.server.list(records)) continue;
     std::unordered_map<std::string, const ListRecord*> byName;
     byName.reserve(records.size());
     for (const ListRecord& record : records) {
@@ -124,12 +123,12 @@ void completeServerRefreshes() {
   }
 }
 
-int createFrom(SideListing& side, Entry* existing, Entry* source) {
+int createFrom(Run& run, SideListing& side, Entry* existing, Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
   Entry* created = Entry::copyOf(*source);
   created->state = New;
   created->touched = 1;
-  int result = updateFile(side, created, source, 0, 0);
+  int result = updateFile(run, side, created, source, 0, 0);
   if (result) {
     if (!side.isLocal) pendingUploads.back().placeholder = existing;
     side.insertAtCursor(created);
@@ -140,14 +139,16 @@ int createFrom(SideListing& side, Entry* existing, Entry* source) {
   return result;
 }
 
-int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int announce) {
+int updateFile(Run& run, SideListing& side, Entry* target, Entry* source, int prompt,
+               int announce) {
   const char* question =
       target->state == New
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
           : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
   int result = 1;
   bool targetGone = false;
-  if (prompt && !askYesNoAlways(question, target->name.c_str(), alwaysOverwrite, side.sideName())) {
+  if (prompt &&
+      !askYesNoAlways(question, target->name.c_str(), run.always.overwrite, side.sideName())) {
     result = 0;
   } else {
     if (announce) out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
@@ -156,11 +157,11 @@ int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int 
     // is seen by the next run.
     const ListedSource listed{source->listedTime, source->size};
     int64_t sent = 0;
-    bool ok = side.isLocal ? getFile(source->name, listed)
-                           : putFile(source->name, listed, sent, targetGone);
+    bool ok = side.isLocal ? getFile(run.local, run.server, source->name, listed)
+                           : putFile(run.local, run.server, source->name, listed, sent, targetGone);
     setErrorText(!ok);
     if (ok && side.isLocal) {
-      refreshTime(*target, 1);
+      refreshTime(run, *target, 1);
       source->writeTime = source->listedTime;
     } else if (ok) {
       pendingUploads.push_back({target, source, nullptr, sent});
@@ -181,20 +182,19 @@ int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int 
   return result;
 }
 
-int deleteFile(SideListing& side, Entry* target, Entry* counterpart) {
+int deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
   int result;
   bool unchanged = target->state == Unchanged;
-  if (!askYesNoAlways(
-          unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
-                    : "File '%s' is new or updated on %s, do you still want to delete? "
-                      "Y(es)/N(o)/A(lways):",
-          target->name.c_str(), unchanged ? alwaysDeleteUnchangedFile : alwaysDeleteUpdatedFile,
-          side.sideName())) {
+  if (!askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
+                                : "File '%s' is new or updated on %s, do you still want to delete? "
+                                  "Y(es)/N(o)/A(lways):",
+                      target->name.c_str(),
+                      unchanged ? run.always.deleteUnchangedFile : run.always.deleteUpdatedFile,
+                      side.sideName())) {
     result = 0;
   } else {
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
-    bool ok = side.isLocal ? localSide().deleteFile(target->name)
-                           : serverSide().deleteFile(target->name);
+    bool ok = run.side(side.isLocal).deleteFile(target->name);
     setErrorText(!ok);
     if (ok) {
       target->state = Dropped;
@@ -210,18 +210,17 @@ int deleteFile(SideListing& side, Entry* target, Entry* counterpart) {
   return result;
 }
 
-int createDirectory(SideListing& side, Entry* existing, Entry* source, int prompt) {
+int createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source, int prompt) {
   int result;
   if (prompt &&
       !askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
                                      "create? Y(es)/N(o)/A(lways):"
                                    : "Server directory '%s' does not exists, do you want to "
                                      "create? Y(es)/N(o)/A(lways):",
-                      source->name.c_str(), alwaysCreateDirectory)) {
+                      source->name.c_str(), run.always.createDirectory)) {
     result = 0;
   } else {
-    bool ok = side.isLocal ? localSide().createDirectory(source->name)
-                           : serverSide().createDirectory(source->name);
+    bool ok = run.side(side.isLocal).createDirectory(source->name);
     setErrorText(!ok);
     if (ok) {
       if (existing == nullptr) {
@@ -242,11 +241,11 @@ int createDirectory(SideListing& side, Entry* existing, Entry* source, int promp
   return result;
 }
 
-int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& recreate) {
+int deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart, int& recreate) {
   int result = askDeleteDirectory(
       "Do you want to delete directory '%s' on %s?\n"
       "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
-      target->name.c_str(), alwaysDeleteDirectory, recreate, alwaysRecreateDirectory,
+      target->name.c_str(), run.always.deleteDirectory, recreate, run.always.recreateDirectory,
       side.sideName(), side.otherSideName());
   // Under -y nobody saw what the tree holds: files in it that are new or
   // changed since the last run, on the side that wins file conflicts, stay,
@@ -254,11 +253,11 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
   // link goes as a link, which deletes nothing, so it needs no look inside.
   int kept = 0;
   const bool keeping =
-      result && yesSwitch && side.isLocal != settings.ftpWins && !target->isLink;
+      result && run.yesSwitch && side.isLocal != run.settings.ftpWins && !target->isLink;
   // A tree that could not be looked through is not removed either.
-  if (keeping && (!keepChangedFiles(side.isLocal, target->name, target->name, false, kept) ||
-                  (kept > 0 && !keepChangedFiles(side.isLocal, target->name, target->name,
-                                                 true, kept)))) {
+  if (keeping && (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
+                  (kept > 0 &&
+                   !keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept)))) {
     setErrorText(true);
     result = 0;
     reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
@@ -270,9 +269,9 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
   } else if (result) {
     out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
     // A server link to a directory goes as a link; what it points to stays.
-    result = side.isLocal        ? removeLocalTree(target->name)
-             : target->isLink ? serverSide().deleteFile(target->name)
-                              : removeServerTree(target->name);
+    result = side.isLocal     ? removeLocalTree(run, target->name)
+             : target->isLink ? run.server.deleteFile(target->name)
+                              : removeServerTree(run, target->name);
     setErrorText(!result);
     if (result) {
       target->state = Dropped;
@@ -289,8 +288,8 @@ int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& r
   return result;
 }
 
-int purgeForRecreate(SideListing&, Entry* target, Entry* counterpart) {
-  int result = purgeServerDatabases(target->name);
+int purgeForRecreate(Run& run, SideListing&, Entry* target, Entry* counterpart) {
+  int result = purgeServerDatabases(run, target->name);
   if (!result) {
     commitEntry(target, 0);
     commitEntry(counterpart, 0);

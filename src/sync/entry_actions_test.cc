@@ -6,8 +6,6 @@
 #include "sync/entry_actions.h"
 
 #include <gtest/gtest.h>
-
-#include "support/scoped_keys.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,7 +21,9 @@
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
 #include "support/scoped_directory.h"
+#include "support/scoped_keys.h"
 #include "support/temp_tree.h"
+#include "support/test_run.h"
 
 namespace tandrel {
 namespace {
@@ -117,20 +117,15 @@ class CountingServerSide : public FaultyServerSide {
 
 class LocalActions : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetRunState();
-    installLocalSide(&localFaults);
-  }
-  void TearDown() override {
-    listing.close();
-    installLocalSide(nullptr);
-  }
+  void TearDown() override { listing.close(); }
   void openListing() { ASSERT_EQ(listing.open(""), 1); }
 
   TempTree tree;
   ScopedDirectory here{tree.path()};
-  FaultyLocalSide localFaults{localSide()};
-  SideListing listing{1};
+  testing::RealSides sides;
+  FaultyLocalSide localFaults{sides.local};
+  tandrel::Run run{localFaults, sides.server};
+  SideListing listing{run, 1};
 };
 
 TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
@@ -139,8 +134,8 @@ TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
   Entry* target = find(listing, "a");
   target->state = Unchanged;
   auto counterpart = placeholder("a");
-  alwaysDeleteUnchangedFile = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(listing, target, counterpart.get()), 1); }),
+  run.always.deleteUnchangedFile = 1;
+  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 1); }),
             "Deleting file 'a' on local\n");
   EXPECT_FALSE(tree.exists("a"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
@@ -154,8 +149,8 @@ TEST_F(LocalActions, DeleteOfAVanishedFileReportsTheSystemsText) {
   target->state = Unchanged;
   auto counterpart = placeholder("a");
   tree.remove("a");
-  alwaysDeleteUnchangedFile = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(listing, target, counterpart.get()), 0); }),
+  run.always.deleteUnchangedFile = 1;
+  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 0); }),
             "Deleting file 'a' on local\n"
             "Error: Can't delete local file 'a' - No such file or directory\n");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
@@ -168,7 +163,7 @@ TEST_F(LocalActions, DeleteAnsweredNoKeepsTheFileAndRecordsAFailure) {
   Entry* target = find(listing, "a");  // New
   auto counterpart = placeholder("a");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(listing, target, counterpart.get()), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 0); }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):n\n");
   EXPECT_TRUE(tree.exists("a"));
@@ -186,15 +181,15 @@ TEST_F(LocalActions, DeleteStandingAnswersAreIndependent) {
   unchanged->state = Unchanged;
   auto counterpartA = placeholder("a");
   auto counterpartB = placeholder("b");
-  alwaysDeleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = 1;
   ScopedKeys keys("A");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(listing, changed, counterpartA.get()), 1);
-              EXPECT_EQ(deleteFile(listing, unchanged, counterpartB.get()), 1);
+              EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get()), 1);
+              EXPECT_EQ(deleteFile(run, listing, unchanged, counterpartB.get()), 1);
             }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):A\nDeleting file 'a' on local\nDeleting file 'b' on local\n");
-  EXPECT_EQ(alwaysDeleteUpdatedFile, 1);
+  EXPECT_EQ(run.always.deleteUpdatedFile, 1);
   EXPECT_EQ(tree.snapshot({.skipToolFiles = true}), "");
 }
 
@@ -205,11 +200,12 @@ TEST_F(LocalActions, DeleteDirectoryRemovesTheTree) {
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  alwaysDeleteDirectory = 1;
+  run.always.deleteDirectory = 1;
   int recreate = 1;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteDirectory(listing, target, counterpart.get(), recreate), 1); }),
-      "Deleting directory 'd' on local\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 1);
+            }),
+            "Deleting directory 'd' on local\n");
   EXPECT_EQ(recreate, 0);
   EXPECT_FALSE(tree.exists("d"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
@@ -222,13 +218,14 @@ TEST_F(LocalActions, DeleteDirectoryThatFailsHalfwayReportsOnceAndRecordsAFailur
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  alwaysDeleteDirectory = 1;
+  run.always.deleteDirectory = 1;
   localFaults.deleteFault.arm("x");
   int recreate = 0;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteDirectory(listing, target, counterpart.get(), recreate), 0); }),
-      "Deleting directory 'd' on local\n"
-      "Error: Can't delete local directory 'd' - Injected failure\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+            }),
+            "Deleting directory 'd' on local\n"
+            "Error: Can't delete local directory 'd' - Injected failure\n");
   EXPECT_EQ(tree.read("d/x"), "1");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(recorded(counterpart.get()), kUnchangedUntouched);
@@ -242,12 +239,13 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredRecreateChangesNothing) {
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("r");
   int recreate = 0;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteDirectory(listing, target, counterpart.get(), recreate), 0); }),
-      "Do you want to delete directory 'd' on local?\n"
-      "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):r\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+            }),
+            "Do you want to delete directory 'd' on local?\n"
+            "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):r\n");
   EXPECT_EQ(recreate, 1);
-  EXPECT_EQ(alwaysRecreateDirectory, 0);
+  EXPECT_EQ(run.always.recreateDirectory, 0);
   EXPECT_EQ(tree.read("d/x"), "1");
   EXPECT_EQ(recorded(target), std::to_string(Unchanged) + " 0");
   EXPECT_EQ(counterpart->state, Deleted);
@@ -262,10 +260,11 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredNoRecordsAFailure) {
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("N");
   int recreate = 1;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteDirectory(listing, target, counterpart.get(), recreate), 0); }),
-      "Do you want to delete directory 'd' on local?\n"
-      "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):N\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+            }),
+            "Do you want to delete directory 'd' on local?\n"
+            "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):N\n");
   EXPECT_EQ(recreate, 0);
   EXPECT_EQ(tree.read("d/x"), "1");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
@@ -277,11 +276,12 @@ TEST_F(LocalActions, DeleteDirectoryWithStandingRecreateAsksNothing) {
   openListing();
   Entry* target = find(listing, "d");
   auto counterpart = placeholder("d", 1);
-  alwaysRecreateDirectory = 1;
+  run.always.recreateDirectory = 1;
   int recreate = 0;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteDirectory(listing, target, counterpart.get(), recreate), 0); }),
-      "");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+            }),
+            "");
   EXPECT_EQ(recreate, 1);
   EXPECT_EQ(recorded(target), std::to_string(New) + " 0");
   EXPECT_EQ(counterpart->state, Deleted);
@@ -294,8 +294,9 @@ TEST_F(LocalActions, PurgeForRecreateCommitsNothingOnSuccess) {
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeForRecreate(listing, target, counterpart.get()), 1); }),
-            "");
+  EXPECT_EQ(
+      printed([&] { EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), 1); }),
+      "");
   EXPECT_EQ(tree.snapshot(), "d/\nd/e/\n");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(counterpart->state, Deleted);
@@ -307,8 +308,9 @@ TEST_F(LocalActions, PurgeForRecreateThatFailsRecordsAFailure) {
   Entry* target = find(listing, "d");  // New
   auto counterpart = placeholder("d", 1);
   localFaults.deleteFault.arm("zztandrel.zzserverdb");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeForRecreate(listing, target, counterpart.get()), 0); }),
-            "");
+  EXPECT_EQ(
+      printed([&] { EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), 0); }),
+      "");
   EXPECT_EQ(recorded(target), kDroppedUntouched);
   EXPECT_EQ(recorded(counterpart.get()), kUnchangedUntouched);
 }
@@ -317,12 +319,12 @@ TEST_F(LocalActions, RefreshTimeReadsTheLocalFile) {
   tree.write("a", "1", 1'000'000'000);
   Entry entry;
   entry.name = "a";
-  EXPECT_EQ(refreshTime(entry, 1), 1);
+  EXPECT_EQ(refreshTime(run, entry, 1), 1);
   EXPECT_EQ(entry.writeTime, 116444736000000000ULL + 1'000'000'000ULL * 10'000'000ULL);
   Entry missing;
   missing.name = "missing";
   missing.writeTime = 77;
-  EXPECT_EQ(refreshTime(missing, 1), 0);
+  EXPECT_EQ(refreshTime(run, missing, 1), 0);
   EXPECT_EQ(missing.writeTime, 77u);
 }
 
@@ -333,7 +335,6 @@ class ServerActions : public ::testing::TestWithParam<ServerKind> {
   static void TearDownTestSuite() { servers().clear(); }
 
   void SetUp() override {
-    resetRunState();
     std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
     if (!slot) slot = std::make_unique<FtpServer>(GetParam());
     server = slot.get();
@@ -349,17 +350,13 @@ class ServerActions : public ::testing::TestWithParam<ServerKind> {
     LogIn logIn{{"127.0.0.1", server->port(), Security::none}, server->user(), server->password()};
     ASSERT_TRUE(realServer.connect(logIn)) << lastFailure().text;
     ASSERT_TRUE(realServer.changeDirectory(directory)) << lastFailure().text << server->log();
-    installLocalSide(&localFaults);
-    installServerSide(&serverFaults);
   }
 
   void TearDown() override {
-    if (sessionOpen) completeServerRefreshes();
+    if (sessionOpen) completeServerRefreshes(run);
     serverListing.close();
     localListing.close();
-    installLocalSide(nullptr);
-    installServerSide(nullptr);
-    if (sessionOpen) closeSession();
+    if (sessionOpen) closeSession(realServer);
   }
 
   void openListings() {
@@ -397,12 +394,14 @@ class ServerActions : public ::testing::TestWithParam<ServerKind> {
   bool sessionOpen = false;
   TempTree local;
   std::optional<ScopedDirectory> here;
-  LocalSide& realLocal = localSide();
-  ServerSide& realServer = serverSide();
+  testing::RealSides sides;
+  LocalSide& realLocal = sides.local;
+  ServerSide& realServer = sides.server;
   BreakingReadLocalSide localFaults{realLocal};
   CountingServerSide serverFaults{realServer};
-  SideListing localListing{1};
-  SideListing serverListing{0};
+  tandrel::Run run{localFaults, serverFaults};
+  SideListing localListing{run, 1};
+  SideListing serverListing{run, 0};
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerActions, ::testing::ValuesIn(testing::allServerKinds()),
@@ -414,8 +413,8 @@ TEST_P(ServerActions, CreateFromTheServerCopiesAndRecordsBothTimes) {
   Entry* source = find(serverListing, "a");
   Entry* before = localListing.head;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(createFrom(localListing, nullptr, source), 1);
-              completeServerRefreshes();
+              EXPECT_EQ(createFrom(run, localListing, nullptr, source), 1);
+              completeServerRefreshes(run);
             }),
             "Creating file 'a' on local\n");
   EXPECT_EQ(local.read("a"), "from the server");
@@ -435,8 +434,8 @@ TEST_P(ServerActions, CreateFromTheLocalSidePutsAndRecordsBothTimes) {
   openListings();
   Entry* source = find(localListing, "a");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(createFrom(serverListing, nullptr, source), 1);
-              completeServerRefreshes();
+              EXPECT_EQ(createFrom(run, serverListing, nullptr, source), 1);
+              completeServerRefreshes(run);
             }),
             "Creating file 'a' on server\n");
   EXPECT_EQ(read("a"), "from the local side");
@@ -457,7 +456,7 @@ TEST_P(ServerActions, CreateFromOverAPlaceholderDropsIt) {
   source->state = Changed;
   Entry* existing = placeholder("a").release();
   serverListing.insertSorted(existing);
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createFrom(serverListing, existing, source), 1); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), 1); }),
             "Creating file 'a' on server\n");
   EXPECT_EQ(recorded(existing), kDroppedTouched);
   EXPECT_EQ(recorded(source), kChangedTouched);
@@ -472,7 +471,7 @@ TEST_P(ServerActions, FailedPutInCreateFromAddsNoEntryAndDropsTheNewSource) {
   serverListing.insertSorted(existing);
   serverFaults.uploadFault.arm("a");
   EXPECT_EQ(
-      printed([&] { EXPECT_EQ(createFrom(serverListing, existing, source), 0); }),
+      printed([&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), 0); }),
       "Creating file 'a' on server\nError: Can't update server file 'a' - Injected failure\n");
   EXPECT_EQ(serverListing.head, existing);
   EXPECT_EQ(existing->next, nullptr);
@@ -490,8 +489,8 @@ TEST_P(ServerActions, UpdateAnnouncesAndRecordsBoth) {
   Entry* source = find(localListing, "a");
   source->state = Changed;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(updateFile(serverListing, target, source, 0, 1), 1);
-              completeServerRefreshes();
+              EXPECT_EQ(updateFile(run, serverListing, target, source, 0, 1), 1);
+              completeServerRefreshes(run);
             }),
             "Updating file 'a' on server\n");
   EXPECT_EQ(read("a"), "new local copy");
@@ -504,11 +503,11 @@ TEST_P(ServerActions, UpdateWithoutAnnounceAndWithStandingAnswerPrintsNothing) {
   local.write("a", "local");
   put("a", "server");
   openListings();
-  alwaysOverwrite = 1;
+  run.always.overwrite = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(
-                  updateFile(localListing, find(localListing, "a"), find(serverListing, "a"), 1, 0),
-                  1);
+              EXPECT_EQ(updateFile(run, localListing, find(localListing, "a"),
+                                   find(serverListing, "a"), 1, 0),
+                        1);
             }),
             "");
   EXPECT_EQ(local.read("a"), "server");
@@ -521,7 +520,7 @@ TEST_P(ServerActions, OverwriteOfNewFilesAnsweredNoDropsBoth) {
   Entry* target = find(serverListing, "a");
   Entry* source = find(localListing, "a");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(serverListing, target, source, 1, 1), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, serverListing, target, source, 1, 1), 0); }),
             "File 'a' exists on server, do you want to overwrite? Y(es)/N(o)/A(lways):n\n");
   EXPECT_EQ(read("a"), "server");
   EXPECT_EQ(recorded(target), kDroppedUntouched);
@@ -539,7 +538,7 @@ TEST_P(ServerActions, OverwriteOfChangedFilesAnsweredNoKeepsTheRecordedTimes) {
   source->state = Changed;
   source->writeTime = 2222;
   ScopedKeys keys("N");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(localListing, target, source, 1, 1), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 1, 1), 0); }),
             "File 'a' on local is changed, do you want to overwrite? Y(es)/N(o)/A(lways):N\n");
   EXPECT_EQ(local.read("a"), "local");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
@@ -553,14 +552,14 @@ TEST_P(ServerActions, OverwriteAnsweredAlwaysSetsTheStandingAnswer) {
   put("a", "server");
   openListings();
   ScopedKeys keys("a");
-  EXPECT_EQ(
-      printed([&] {
-        EXPECT_EQ(
-            updateFile(serverListing, find(serverListing, "a"), find(localListing, "a"), 1, 1), 1);
-      }),
-      "File 'a' exists on server, do you want to overwrite? Y(es)/N(o)/A(lways):a\n"
-      "Updating file 'a' on server\n");
-  EXPECT_EQ(alwaysOverwrite, 1);
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(updateFile(run, serverListing, find(serverListing, "a"),
+                                   find(localListing, "a"), 1, 1),
+                        1);
+            }),
+            "File 'a' exists on server, do you want to overwrite? Y(es)/N(o)/A(lways):a\n"
+            "Updating file 'a' on server\n");
+  EXPECT_EQ(run.always.overwrite, 1);
   EXPECT_EQ(read("a"), "local");
 }
 
@@ -576,7 +575,7 @@ TEST_P(ServerActions, BrokenDownloadKeepsTheOldLocalCopy) {
   serverFaults.brokenDownloadFault.arm("a");
   serverFaults.brokenDownloadAfterBytes = 1000;
   std::string output =
-      printed([&] { EXPECT_EQ(updateFile(localListing, target, source, 0, 1), 0); });
+      printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 0, 1), 0); });
   EXPECT_TRUE(
       output.starts_with("Updating file 'a' on local\nError: Can't update local file 'a' - "))
       << output;
@@ -597,7 +596,7 @@ TEST_P(ServerActions, ShortWriteKeepsTheOldLocalCopy) {
   Entry* source = find(serverListing, "a");
   localFaults.shortWriteFault.arm();
   localFaults.shortWriteAfterBytes = 1000;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(localListing, target, source, 0, 1), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 0, 1), 0); }),
             "Updating file 'a' on local\nError: Can't update local file 'a' - Injected failure\n");
   EXPECT_EQ(localFaults.shortWriteFault.fired, 1);
   EXPECT_EQ(local.read("a"), "old local copy");
@@ -612,9 +611,9 @@ TEST_P(ServerActions, DownloadOfADifferentSizeThanListedFails) {
   openListings();
   put("a", "123");  // changed on the server after it was listed
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(
-                  updateFile(localListing, find(localListing, "a"), find(serverListing, "a"), 0, 1),
-                  0);
+              EXPECT_EQ(updateFile(run, localListing, find(localListing, "a"),
+                                   find(serverListing, "a"), 0, 1),
+                        0);
             }),
             "Updating file 'a' on local\n"
             "Error: Can't update local file 'a' - The file changed while it was copied\n");
@@ -628,8 +627,8 @@ TEST_P(ServerActions, UploadBrokenHalfwayKeepsTheOldServerCopy) {
   openListings();
   localFaults.failAfter = 100 * 1024;
   std::string output = printed([&] {
-    EXPECT_EQ(updateFile(serverListing, find(serverListing, "a"), find(localListing, "a"), 0, 1),
-              0);
+    EXPECT_EQ(
+        updateFile(run, serverListing, find(serverListing, "a"), find(localListing, "a"), 0, 1), 0);
   });
   EXPECT_TRUE(
       output.starts_with("Updating file 'a' on server\nError: Can't update server file 'a' - "))
@@ -643,12 +642,12 @@ TEST_P(ServerActions, UploadThatCannotReadItsFirstByteLeavesNoTemporaryFile) {
   put("a", "old server copy");
   openListings();
   localFaults.failAfter = 0;
-  EXPECT_EQ(
-      printed([&] {
-        EXPECT_EQ(
-            updateFile(serverListing, find(serverListing, "a"), find(localListing, "a"), 0, 0), 0);
-      }),
-      "Error: Can't update server file 'a' - Input/output error\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(updateFile(run, serverListing, find(serverListing, "a"),
+                                   find(localListing, "a"), 0, 0),
+                        0);
+            }),
+            "Error: Can't update server file 'a' - Input/output error\n");
   EXPECT_EQ(read("a"), "old server copy");
   EXPECT_FALSE(exists(temporaryName()));
 }
@@ -660,9 +659,9 @@ TEST_P(ServerActions, DeleteOfAVanishedServerFileReportsTheServersReply) {
   target->state = Unchanged;
   auto counterpart = placeholder("x");
   remove("x");
-  alwaysDeleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = 1;
   std::string output =
-      printed([&] { EXPECT_EQ(deleteFile(serverListing, target, counterpart.get()), 0); });
+      printed([&] { EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), 0); });
   const std::string start = "Deleting file 'x' on server\nError: Can't delete server file 'x' - ";
   if (GetParam() == ServerKind::pyftpdlib) {
     EXPECT_EQ(output, start + "550 No such file or directory.\n");
@@ -681,9 +680,10 @@ TEST_P(ServerActions, DeleteServerFileWithStandingAnswer) {
   openListings();
   Entry* target = find(serverListing, "x");
   auto counterpart = placeholder("x");
-  alwaysDeleteUpdatedFile = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(serverListing, target, counterpart.get()), 1); }),
-            "Deleting file 'x' on server\n");
+  run.always.deleteUpdatedFile = 1;
+  EXPECT_EQ(
+      printed([&] { EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), 1); }),
+      "Deleting file 'x' on server\n");
   EXPECT_FALSE(exists("x"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
   EXPECT_EQ(recorded(counterpart.get()), kDroppedTouched);
@@ -693,8 +693,9 @@ TEST_P(ServerActions, CreateDirectoryWithStandingAnswerInsertsAtTheCursor) {
   local.mkdir("d");
   openListings();
   Entry* source = find(localListing, "d");
-  alwaysCreateDirectory = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(serverListing, nullptr, source, 1), 1); }), "");
+  run.always.createDirectory = 1;
+  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 1), 1); }),
+            "");
   EXPECT_TRUE(server->tree().isDirectory(directory + "/d"));
   ASSERT_NE(serverListing.head, nullptr);
   EXPECT_EQ(serverListing.head->name, "d");
@@ -709,7 +710,7 @@ TEST_P(ServerActions, CreateDirectoryAnsweredNoCreatesNothing) {
   openListings();
   Entry* source = find(localListing, "d");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(serverListing, nullptr, source, 1), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 1), 0); }),
             "Server directory 'd' does not exists, do you want to create? Y(es)/N(o)/A(lways):n\n");
   EXPECT_FALSE(exists("d"));
   EXPECT_EQ(serverListing.head, nullptr);
@@ -723,7 +724,8 @@ TEST_P(ServerActions, CreateDirectoryOverAPlaceholderInsertsNothing) {
   source->state = Unchanged;
   Entry* existing = placeholder("d", 1).release();
   localListing.insertSorted(existing);
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(localListing, existing, source, 0), 1); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, localListing, existing, source, 0), 1); }),
+            "");
   EXPECT_TRUE(local.isDirectory("d"));
   EXPECT_EQ(localListing.head, existing);
   EXPECT_EQ(existing->next, nullptr);
@@ -738,7 +740,7 @@ TEST_P(ServerActions, CreateDirectoryRefusedByTheServerReportsItsReply) {
   openListings();
   Entry* source = find(localListing, "d");
   std::string output =
-      printed([&] { EXPECT_EQ(createDirectory(serverListing, nullptr, source, 0), 0); });
+      printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 0), 0); });
   EXPECT_TRUE(output.starts_with("Error: Can't create server directory 'd' - 550 ")) << output;
   EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
   EXPECT_EQ(recorded(source), kDroppedUntouched);
@@ -750,7 +752,7 @@ TEST_P(ServerActions, CreateLocalDirectoryOverAFileFails) {
   put("d/x", "1");
   openListings();
   Entry* source = find(serverListing, "d");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(localListing, nullptr, source, 0), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, localListing, nullptr, source, 0), 0); }),
             "Error: Can't create local directory 'd' - File exists\n");
   EXPECT_EQ(recorded(source), kDroppedUntouched);
 }
@@ -762,10 +764,11 @@ TEST_P(ServerActions, DeleteServerDirectoryRemovesTheTree) {
   Entry* target = find(serverListing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  alwaysDeleteDirectory = 1;
+  run.always.deleteDirectory = 1;
   int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(serverListing, target, counterpart.get(), recreate), 1);
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), recreate),
+                        1);
             }),
             "Deleting directory 'd' on server\n");
   EXPECT_FALSE(exists("d"));
@@ -780,11 +783,12 @@ TEST_P(ServerActions, DeleteServerDirectoryThatFailsReportsOnce) {
   Entry* target = find(serverListing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  alwaysDeleteDirectory = 1;
+  run.always.deleteDirectory = 1;
   serverFaults.deleteFault.arm("x");
   int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(serverListing, target, counterpart.get(), recreate), 0);
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), recreate),
+                        0);
             }),
             "Deleting directory 'd' on server\n"
             "Error: Can't delete server directory 'd' - Injected failure\n");
@@ -798,7 +802,7 @@ TEST_P(ServerActions, RefreshOfAMissingServerFileTriesTenTimes) {
   Entry entry;
   entry.name = "missing";
   entry.writeTime = 77;
-  EXPECT_EQ(refreshTime(entry, 0), 0);
+  EXPECT_EQ(refreshTime(run, entry, 0), 0);
   EXPECT_EQ(serverFaults.lookUps, 10);
   EXPECT_EQ(entry.writeTime, 77u);
 }
@@ -808,7 +812,7 @@ TEST_P(ServerActions, RefreshOfAServerFileTakesTheListedTime) {
   openListings();
   Entry entry;
   entry.name = "a";
-  EXPECT_EQ(refreshTime(entry, 0), 1);
+  EXPECT_EQ(refreshTime(run, entry, 0), 1);
   EXPECT_EQ(entry.writeTime, find(serverListing, "a")->writeTime);
   EXPECT_NE(entry.writeTime, 0u);
 }

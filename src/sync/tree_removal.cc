@@ -5,38 +5,29 @@
 #include <utility>
 #include <vector>
 
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "state/run_state.h"
 #include "state/state_database.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
 namespace {
-// Directories the purge is inside, by device and inode, so that a symbolic link
-// back up the tree cannot make it go round for ever.
-std::vector<std::pair<uint64_t, uint64_t>> purgePath;
-// The local start directory: a link back into the tree is not followed by the
-// walk, so the purge must not follow it either and forget another directory's records.
-std::pair<uint64_t, uint64_t> localStart{0, 0};
 
 // Whether the local `name` is a link. Asked again at the moment of deleting: a
 // directory reached through a link goes as a link, and what it leads to
 // (outside the tree, or shared with another way in) stays.
-bool isLocalLink(const std::string& name) {
+bool isLocalLink(LocalSide& local, const std::string& name) {
   ListRecord self;
-  return localSide().lookUp(name, self) && self.isLink;
+  return local.lookUp(name, self) && self.isLink;
 }
 
 }  // namespace
 
-void setLocalStart(uint64_t device, uint64_t inode) { localStart = {device, inode}; }
-
-int removeLocalTree(const std::string& name) {
-  LocalSide& local = localSide();
-  if (isLocalLink(name)) {
+int removeLocalTree(Run& run, const std::string& name) {
+  LocalSide& local = run.local;
+  if (isLocalLink(local, name)) {
     bool removed = local.deleteFile(name);
     setErrorText(!removed);
     return removed ? 1 : 0;
@@ -49,21 +40,21 @@ int removeLocalTree(const std::string& name) {
   for (size_t i = 0; ok && i < records.size(); ++i) {
     const ListRecord& record = records[i];
     if (record.isDirectory() && !record.isLink) {
-      ok = removeLocalTree(record.name) != 0;
+      ok = removeLocalTree(run, record.name) != 0;
     } else {
       ok = local.deleteFile(record.name);
     }
   }
   setErrorText(!ok);
-  if (!lostInTree && !local.changeDirectory("..")) lostInTree = 1;
+  if (!run.lostInTree && !local.changeDirectory("..")) run.lostInTree = 1;
   if (!ok) return 0;
   ok = local.removeDirectory(name);
   setErrorText(!ok);
   return ok ? 1 : 0;
 }
 
-int removeServerTree(const std::string& name) {
-  ServerSide& server = serverSide();
+int removeServerTree(Run& run, const std::string& name) {
+  ServerSide& server = run.server;
   // A link the server lists as a directory goes as a link: walking it would
   // delete what it leads to, outside the tree, and then fail on the RMD.
   if (server.removeIfLink(name)) return 1;
@@ -85,11 +76,11 @@ int removeServerTree(const std::string& name) {
   if (ok) {
     // Last listed first, once this directory's listing is done with.
     for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) {
-      ok = removeServerTree(*it) != 0;
+      ok = removeServerTree(run, *it) != 0;
     }
     setErrorText(!ok);
   }
-  if (!lostInTree && !server.changeDirectory("..")) lostInTree = 1;
+  if (!run.lostInTree && !server.changeDirectory("..")) run.lostInTree = 1;
   if (!ok) return 0;
   ok = server.removeDirectory(name);
   setErrorText(!ok);
@@ -110,26 +101,26 @@ bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bo
 
 }  // namespace
 
-int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
-                     int& kept) {
-  if (lostInTree) return 0;
-  LocalSide& local = localSide();
-  ServerSide& server = serverSide();
-  if (isLocal && isLocalLink(name)) {
+int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
+                     bool act, int& kept) {
+  if (run.lostInTree) return 0;
+  LocalSide& local = run.local;
+  Side& side = run.side(isLocal);
+  if (isLocal && isLocalLink(local, name)) {
     // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
     bool ok = !act || local.deleteFile(name);
     setErrorText(!ok);
     return ok ? 1 : 0;
   }
-  bool ok = isLocal ? local.changeDirectory(name) : server.changeDirectory(name);
+  bool ok = side.changeDirectory(name);
   setErrorText(!ok);
   if (!ok) return 0;
   // The server tree's records lived in the local directory that is gone, so
   // every server file counts as new.
   Entry* recorded = nullptr;
-  if (isLocal && !StateDatabase().load(true, recorded)) recorded = nullptr;
+  if (isLocal && !StateDatabase().load(local, true, recorded)) recorded = nullptr;
   std::vector<ListRecord> records;
-  ok = isLocal ? local.list(records) : server.list(records);
+  ok = side.list(records);
   RecordedFiles recordedFiles;
   for (const Entry* e = recorded; e != nullptr; e = e->next) {
     if (!e->isDirectory) recordedFiles.emplace(e->name, e->writeTime);
@@ -145,7 +136,7 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
     if (isReservedName(record.name)) {
       reserved.push_back(record.name);
     } else if (record.isDirectory() && !record.isLink) {
-      ok = keepChangedFiles(isLocal, record.name, path + "/" + record.name, act, kept) != 0;
+      ok = keepChangedFiles(run, isLocal, record.name, path + "/" + record.name, act, kept) != 0;
     } else if (bool changed;
                !record.isDirectory() && newSinceLastRun(record, recordedFiles, changed)) {
       ++kept;
@@ -155,29 +146,33 @@ int keepChangedFiles(bool isLocal, const std::string& name, const std::string& p
         noteProblem();
       }
     } else if (act) {
-      ok = isLocal ? local.deleteFile(record.name) : server.deleteFile(record.name);
+      ok = side.deleteFile(record.name);
     }
   }
   const bool empties = kept == keptBefore;
   // A directory that keeps something keeps its state files too; the run
   // brings them up to date when it synchronises the directory.
   for (size_t i = 0; ok && act && empties && i < reserved.size(); ++i) {
-    ok = isLocal ? local.deleteFile(reserved[i]) : server.deleteFile(reserved[i]);
+    ok = side.deleteFile(reserved[i]);
   }
   setErrorText(!ok);
-  if (!lostInTree && !(isLocal ? local.changeDirectory("..") : server.changeDirectory(".."))) {
-    lostInTree = 1;
-  }
+  if (!run.lostInTree && !side.changeDirectory("..")) run.lostInTree = 1;
   if (!ok) return 0;
   if (act && empties) {
-    ok = isLocal ? local.removeDirectory(name) : server.removeDirectory(name);
+    ok = side.removeDirectory(name);
     setErrorText(!ok);
   }
   return ok ? 1 : 0;
 }
 
-int purgeServerDatabases(const std::string& name) {
-  LocalSide& local = localSide();
+namespace {
+
+// Directories the purge is inside, by device and inode, so that a symbolic link
+// back up the tree cannot make it go round for ever.
+using PurgePath = std::vector<std::pair<uint64_t, uint64_t>>;
+
+int purgeBelow(Run& run, const std::string& name, PurgePath& purgePath) {
+  LocalSide& local = run.local;
   bool ok = local.changeDirectory(name);
   setErrorText(!ok);
   if (!ok) {
@@ -195,11 +190,12 @@ int purgeServerDatabases(const std::string& name) {
     if (record.name == kServerDatabaseName) {
       ok = local.deleteFile(record.name);
     } else if (record.isDirectory()) {
-      bool looping = std::find(purgePath.begin(), purgePath.end(),
-                               std::make_pair(record.device, record.inode)) != purgePath.end() ||
-                     (record.isLink && localStart.second != 0 &&
-                      local.directoryLiesWithin(record.name, localStart.first, localStart.second));
-      if (!looping) ok = purgeServerDatabases(record.name) != 0;
+      bool looping =
+          std::find(purgePath.begin(), purgePath.end(),
+                    std::make_pair(record.device, record.inode)) != purgePath.end() ||
+          (record.isLink && run.localStartInode != 0 &&
+           local.directoryLiesWithin(record.name, run.localStartDevice, run.localStartInode));
+      if (!looping) ok = purgeBelow(run, record.name, purgePath) != 0;
     }
   }
   setErrorText(!ok);
@@ -207,12 +203,19 @@ int purgeServerDatabases(const std::string& name) {
   bool returned = local.changeDirectory("..");
   setErrorText(!returned);
   if (!returned) {
-    lostInTree = 1;
+    run.lostInTree = 1;
     reportError("Can't recursively delete server databases for '%s' directory on local",
                 name.c_str());
     return 0;
   }
   return ok ? 1 : 0;
+}
+
+}  // namespace
+
+int purgeServerDatabases(Run& run, const std::string& name) {
+  PurgePath purgePath;
+  return purgeBelow(run, name, purgePath);
 }
 
 }  // namespace tandrel
