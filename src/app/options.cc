@@ -89,15 +89,15 @@ int parseOptions(int count, char** arguments, RunOptions& options) {
         always.recreateDirectory = 1;
         break;
       case 'f':
-        settings.ftpWins = 1;
+        settings.ftpWins = true;
         break;
       case 'r':
-        settings.recursive = 1;
+        settings.recursive = true;
         break;
       case 'y':
         always.deleteUnchangedFile = always.deleteUpdatedFile = always.overwrite = 1;
         always.createDirectory = always.deleteDirectory = 1;
-        options.yesSwitch = 1;
+        options.yesSwitch = true;
         break;
       default:
         out("\nError: Undefined parameter '%s'\n", argument);

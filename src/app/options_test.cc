@@ -38,8 +38,8 @@ TEST(ParseOptions, ValuesAndSwitches) {
   EXPECT_EQ(settings.password, "-secret");  // a value is never an option
   EXPECT_EQ(settings.serverDirectory, "b"); // the later value wins
   EXPECT_EQ(settings.localDirectory, "dir");
-  EXPECT_EQ(settings.recursive, 1);
-  EXPECT_EQ(settings.ftpWins, 1);
+  EXPECT_TRUE(settings.recursive);
+  EXPECT_TRUE(settings.ftpWins);
 }
 
 TEST(ParseOptions, MissingValuesEndWithTheirMessage) {
@@ -91,11 +91,11 @@ TEST(ParseOptions, StandingAnswersFromYAndC) {
                 always.createDirectory + always.deleteDirectory,
             5);
   EXPECT_EQ(always.recreateDirectory, 0);
-  EXPECT_EQ(parsed.options.yesSwitch, 1);
+  EXPECT_TRUE(parsed.options.yesSwitch);
   parsed = parse({"-u", "me", "-C"});
   EXPECT_EQ(parsed.options.always.recreateDirectory, 1);
   EXPECT_EQ(parsed.options.always.deleteDirectory, 0);
-  EXPECT_EQ(parsed.options.yesSwitch, 0);
+  EXPECT_FALSE(parsed.options.yesSwitch);
 }
 
 TEST(ParseOptions, TooLongValueIsRefusedNotCut) {

@@ -23,8 +23,8 @@ struct RunSettings {
   bool passwordGiven = false;   // -p given, even empty: the netrc file is not read
   std::string serverDirectory;  // -s; empty: the log-in directory
   std::string localDirectory;   // -l; empty: the working directory at start
-  int recursive = 0;            // -r: subdirectories too
-  int ftpWins = 0;              // -f: the server side wins file conflicts
+  bool recursive = false;       // -r: subdirectories too
+  bool ftpWins = false;         // -f: the server side wins file conflicts
 };
 
 // Standing answers: 1 means the question is answered yes in advance. A
@@ -42,11 +42,11 @@ struct StandingAnswers {
 struct RunOptions {
   RunSettings settings;
   StandingAnswers always;
-  // 1 when -y gave the standing answers: nobody sees what a deletion takes, so
+  // Set when -y gave the standing answers: nobody sees what a deletion takes, so
   // the run refuses deletions a person would have had to see (new files inside
   // a deleted directory, a side that suddenly lists as empty). A person's
   // Always sets the standing answer but not this.
-  int yesSwitch = 0;
+  bool yesSwitch = false;
 };
 
 struct Run {
@@ -61,7 +61,7 @@ struct Run {
 
   RunSettings settings;
   StandingAnswers always;
-  int yesSwitch = 0;
+  bool yesSwitch = false;
 
   LocalSide& local;
   ServerSide& server;
@@ -73,9 +73,9 @@ struct Run {
 
   // Set when a return to a parent directory failed inside a tree walk; the run
   // then stops and saves nothing more.
-  int lostInTree = 0;
+  bool lostInTree = false;
   // Set once the abort message has been printed.
-  int abortReported = 0;
+  bool abortReported = false;
   // The local start directory, by device and inode (0, 0 until known): a link
   // back into the tree is not followed by the walk, nor by the purge.
   uint64_t localStartDevice = 0;

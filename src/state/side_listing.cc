@@ -372,7 +372,7 @@ void SideListing::close() {
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.
-      if (!ok) run.lostInTree = 1;
+      if (!ok) run.lostInTree = true;
     }
     entered = 0;
   }

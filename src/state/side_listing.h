@@ -14,7 +14,7 @@ namespace tandrel {
 
 class SideListing {
  public:
-  SideListing(Run& run, int isLocal) : run(run), isLocal(isLocal) {}
+  SideListing(Run& run, bool isLocal) : run(run), isLocal(isLocal) {}
   ~SideListing() { close(); }
   SideListing(const SideListing&) = delete;
   SideListing& operator=(const SideListing&) = delete;
@@ -51,7 +51,7 @@ class SideListing {
 
   // The run this listing belongs to: its sides, settings and walk state.
   Run& run;
-  const int isLocal;
+  const bool isLocal;
   // Set before open. The place the directory's records must belong to (its
   // path empty: not checked; the local directory is filled in by open), and
   // whether the parent's records vouch for it where no place file says where

@@ -32,7 +32,7 @@ class LocalListing : public ::testing::Test {
  protected:
   // Lists the tree and saves a database in which everything is recorded.
   void recordEverything() {
-    SideListing listing(run, 1);
+    SideListing listing(run, true);
     ASSERT_EQ(listing.open(""), 1);
     for (Entry* e = listing.head; e; e = e->next) commitEntry(e, 1);
     listing.close();
@@ -55,7 +55,7 @@ TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
   tree.write(inUse, "another machine's run, in use");
   tree.write("zztandrel.zztemp.host.0123456789abcdef.7.8.0009", "another machine's, old");
   tree.write("zztandrel.zztemplate.txt", "a file like any other");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 zztandrel.zztemplate.txt:2 a-dir/:2");
   EXPECT_FALSE(tree.exists("zztandrel.zztemp")) << "abandoned for more than a day";
@@ -75,7 +75,7 @@ TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {
   tree.setMtime("older", 500);
   tree.remove("gone");
   tree.write("fresh", "1");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), "changed:4 fresh:2 gone:3 older:1 same:1 dir/:1");
   Entry* changed = listing.head;
@@ -90,7 +90,7 @@ TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
   recordEverything();
   tree.remove("x");
   tree.write("x", "now a file");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), "x:2 x/:3");
 }
@@ -98,7 +98,7 @@ TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
 TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
   tree.mkdir("d1");
   tree.mkdir("d2");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(listing.first(0), nullptr);  // only directories
   EXPECT_EQ(listing.next(0), nullptr);   // does not move past a directory
@@ -111,7 +111,7 @@ TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
 
 TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
   tree.write("b", "1");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   Entry* b = listing.first(0);
   Entry* a = new Entry;
@@ -131,20 +131,20 @@ TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
   tree.mkdir("sub");
   tree.write("sub/f", "1");
   {
-    SideListing listing(run, 1);
+    SideListing listing(run, true);
     ASSERT_EQ(listing.open("sub"), 1);
     EXPECT_EQ(describe(listing), "f:2");
     commitEntry(listing.head, 1);
   }
   EXPECT_TRUE(tree.exists("sub/zztandrel.zzlocaldb"));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
-  SideListing again(run, 1);
+  SideListing again(run, true);
   ASSERT_EQ(again.open(""), 1);  // back where we started
   EXPECT_EQ(describe(again), "sub/:2");
 }
 
 TEST_F(LocalListing, MissingDirectoryIsReported) {
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(listing.open("nowhere"), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -156,7 +156,7 @@ TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
   tree.write("fine", "1");
   ASSERT_EQ(mkfifo("pipe", 0600), 0);
   ASSERT_EQ(symlink("nowhere", "dangling"), 0);
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(listing.open(""), 1);
   std::string output = ::testing::internal::GetCapturedStdout();
@@ -173,7 +173,7 @@ TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
 TEST_F(LocalListing, DamagedDatabaseWarnsAndEverythingIsNew) {
   tree.write("a", "1");
   tree.write("zztandrel.zzlocaldb", "TANDRELDATABASE\x01");
-  SideListing listing(run, 1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),

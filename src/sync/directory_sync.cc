@@ -107,7 +107,7 @@ bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListin
 bool DirectorySync::stopRequested() {
   if (!run_.lostInTree) return false;
   if (!run_.abortReported) {
-    run_.abortReported = 1;
+    run_.abortReported = true;
     out("\nABORTING: Lost in directory tree :(\n");
     noteProblem();
   }
@@ -125,7 +125,7 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
     if (target == nullptr || target->state == Deleted) {
       createFrom(run_, to, target, source);
     } else {
-      updateFile(run_, to, target, source, 0, 1);
+      updateFile(run_, to, target, source, Confirm::no, Announce::line);
     }
   };
   switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), run_.settings.ftpWins)) {
@@ -142,10 +142,10 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       copy(server, serverEntry, localEntry);
       break;
     case FileAction::overwriteLocal:
-      updateFile(run_, local, localEntry, serverEntry, 1, 1);
+      updateFile(run_, local, localEntry, serverEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::overwriteServer:
-      updateFile(run_, server, serverEntry, localEntry, 1, 1);
+      updateFile(run_, server, serverEntry, localEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::deleteLocal:
       deleteFile(run_, local, localEntry, serverEntry);
@@ -167,7 +167,6 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     return;
   }
   if (leaveSkippedPair(local, server, l, s, 1)) return;
-  int recreate = 0;
   const std::string* sub = nullptr;
   int c = compareEntries(l, s);
   // Records below a directory this directory's records do not know were
@@ -186,21 +185,23 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
       sub = &l->name;
       break;
     case DirectoryAction::createOnLocal:
-      if (createDirectory(run_, local, nullptr, s, 1)) sub = &s->name;
+      if (createDirectory(run_, local, nullptr, s, Confirm::ask) == Outcome::done) sub = &s->name;
       break;
     case DirectoryAction::createOnServer:
-      if (createDirectory(run_, server, nullptr, l, 1)) sub = &l->name;
+      if (createDirectory(run_, server, nullptr, l, Confirm::ask) == Outcome::done) sub = &l->name;
       break;
     case DirectoryAction::deleteOnLocal:
-      deleteDirectory(run_, local, l, s, recreate);
-      if (recreate && purgeForRecreate(run_, local, l, s) &&
-          createDirectory(run_, server, s, l, 0)) {
+      if (deleteDirectory(run_, local, l, s) == Outcome::recreate &&
+          purgeForRecreate(run_, local, l, s) == Outcome::done &&
+          createDirectory(run_, server, s, l, Confirm::no) == Outcome::done) {
         sub = &l->name;
       }
       break;
     case DirectoryAction::deleteOnServer:
-      deleteDirectory(run_, server, s, l, recreate);
-      if (recreate && createDirectory(run_, local, l, s, 0)) sub = &s->name;
+      if (deleteDirectory(run_, server, s, l) == Outcome::recreate &&
+          createDirectory(run_, local, l, s, Confirm::no) == Outcome::done) {
+        sub = &s->name;
+      }
       break;
   }
   // The name must outlive the cursor moves: the entries stay in their lists.

@@ -35,8 +35,8 @@ class DirectorySync {
  public:
   const std::string name;
   const std::string place;
-  SideListing local{run_, 1};
-  SideListing server{run_, 0};
+  SideListing local{run_, true};
+  SideListing server{run_, false};
   // Cleared by the parent when its records, which it has, do not know this
   // directory: records here without a place file then belong elsewhere.
   bool parentVouches = true;

@@ -33,9 +33,9 @@ class DirectoryWalk : public ::testing::Test {
     ASSERT_TRUE(openSession());
     LogIn logIn{{"127.0.0.1", ftp.port(), Security::none}, ftp.user(), ftp.password()};
     ASSERT_TRUE(sides.server.connect(logIn)) << lastFailure().text;
-    run.settings.recursive = 1;
+    run.settings.recursive = true;
     // As -y: no question may read the keyboard, whose end stays ended.
-    run.yesSwitch = 1;
+    run.yesSwitch = true;
     StandingAnswers& always = run.always;
     always.createDirectory = always.overwrite = always.deleteUnchangedFile = 1;
     always.deleteUpdatedFile = always.deleteDirectory = 1;

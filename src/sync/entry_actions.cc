@@ -42,6 +42,20 @@ void failUpload(const PendingUpload& upload, const std::string& reason) {
   commitEntry(upload.placeholder, 0);
 }
 
+// Records `outcome` on both entries of an action.
+void commitBoth(Entry* first, Entry* second, Outcome outcome) {
+  const int ok = outcome == Outcome::done ? 1 : 0;
+  commitEntry(first, ok);
+  commitEntry(second, ok);
+}
+
+// Reports a failed storage operation: `what` has the side and then the name
+// at its two %s.
+Outcome failedOn(const SideListing& side, const char* what, const std::string& name) {
+  reportError(what, side.sideName(), name.c_str());
+  return Outcome::failed;
+}
+
 // The server has no copy under the target's name: its record is forgotten, so
 // that the next run copies the file again instead of taking it for deleted.
 void forgetServerCopy(Entry& target) {
@@ -51,23 +65,23 @@ void forgetServerCopy(Entry& target) {
 
 }  // namespace
 
-int refreshTime(Run& run, Entry& entry, int isLocal) {
+bool refreshTime(Run& run, Entry& entry, bool isLocal) {
   ListRecord record;
   if (isLocal) {
     bool found = run.local.lookUp(entry.name, record);
     setErrorText(!found);
     if (found) entry.setTimeFrom(record);
-    return found ? 1 : 0;
+    return found;
   }
   for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
     if (run.server.lookUp(entry.name, record)) {
       setErrorText(false);
       entry.setTimeFrom(record);
-      return 1;
+      return true;
     }
     setErrorText(true);
   }
-  return 0;
+  return false;
 }
 
 void completeServerRefreshes(Run& run) {
@@ -123,104 +137,100 @@ void completeServerRefreshes(Run& run) {
   }
 }
 
-int createFrom(Run& run, SideListing& side, Entry* existing, Entry* source) {
+Outcome createFrom(Run& run, SideListing& side, Entry* existing, Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
   Entry* created = Entry::copyOf(*source);
   created->state = New;
   created->touched = 1;
-  int result = updateFile(run, side, created, source, 0, 0);
-  if (result) {
+  const Outcome outcome = updateFile(run, side, created, source, Confirm::no, Announce::no);
+  if (outcome == Outcome::done) {
     if (!side.isLocal) pendingUploads.back().placeholder = existing;
     side.insertAtCursor(created);
   } else {
     delete created;
   }
-  commitEntry(existing, result);
-  return result;
+  commitEntry(existing, outcome == Outcome::done ? 1 : 0);
+  return outcome;
 }
 
-int updateFile(Run& run, SideListing& side, Entry* target, Entry* source, int prompt,
-               int announce) {
+namespace {
+
+// The transfer of updateFile, once it is agreed on.
+Outcome transfer(Run& run, SideListing& side, Entry* target, Entry* source, bool& targetGone) {
+  // Both copies carry the same name. The source is recorded as the listing
+  // showed it: a change during the transfer fails it, and a change after it
+  // is seen by the next run.
+  const ListedSource listed{source->listedTime, source->size};
+  int64_t sent = 0;
+  bool ok = side.isLocal ? getFile(run.local, run.server, source->name, listed)
+                         : putFile(run.local, run.server, source->name, listed, sent, targetGone);
+  setErrorText(!ok);
+  if (!ok) {
+    // A transfer cut short by Ctrl+C is not a failure to report: the run
+    // says it was interrupted, and the file comes back next run.
+    if (!interruptRequested()) failedOn(side, "Error: Can't update %s file '%s'", target->name);
+    return Outcome::failed;
+  }
+  if (side.isLocal) {
+    refreshTime(run, *target, true);
+    source->writeTime = source->listedTime;
+  } else {
+    pendingUploads.push_back({target, source, nullptr, sent});
+  }
+  return Outcome::done;
+}
+
+}  // namespace
+
+Outcome updateFile(Run& run, SideListing& side, Entry* target, Entry* source, Confirm confirm,
+                   Announce announce) {
   const char* question =
       target->state == New
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
           : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
-  int result = 1;
+  Outcome outcome = Outcome::declined;
   bool targetGone = false;
-  if (prompt &&
-      !askYesNoAlways(question, target->name.c_str(), run.always.overwrite, side.sideName())) {
-    result = 0;
-  } else {
-    if (announce) out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
-    // Both copies carry the same name. The source is recorded as the listing
-    // showed it: a change during the transfer fails it, and a change after it
-    // is seen by the next run.
-    const ListedSource listed{source->listedTime, source->size};
-    int64_t sent = 0;
-    bool ok = side.isLocal ? getFile(run.local, run.server, source->name, listed)
-                           : putFile(run.local, run.server, source->name, listed, sent, targetGone);
-    setErrorText(!ok);
-    if (ok && side.isLocal) {
-      refreshTime(run, *target, 1);
-      source->writeTime = source->listedTime;
-    } else if (ok) {
-      pendingUploads.push_back({target, source, nullptr, sent});
-    } else {
-      // A transfer cut short by Ctrl+C is not a failure to report: the run
-      // says it was interrupted, and the file comes back next run.
-      if (!interruptRequested()) {
-        reportError(side.isLocal ? "Error: Can't update local file '%s'"
-                                 : "Error: Can't update server file '%s'",
-                    target->name.c_str());
-      }
-      result = 0;
+  if (confirm == Confirm::no ||
+      askYesNoAlways(question, target->name.c_str(), run.always.overwrite, side.sideName())) {
+    if (announce == Announce::line) {
+      out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
     }
+    outcome = transfer(run, side, target, source, targetGone);
   }
-  commitEntry(target, result);
-  commitEntry(source, result);
+  commitBoth(target, source, outcome);
   if (targetGone) forgetServerCopy(*target);
-  return result;
+  return outcome;
 }
 
-int deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
-  int result;
-  bool unchanged = target->state == Unchanged;
-  if (!askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
-                                : "File '%s' is new or updated on %s, do you still want to delete? "
-                                  "Y(es)/N(o)/A(lways):",
-                      target->name.c_str(),
-                      unchanged ? run.always.deleteUnchangedFile : run.always.deleteUpdatedFile,
-                      side.sideName())) {
-    result = 0;
-  } else {
+Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+  const bool unchanged = target->state == Unchanged;
+  Outcome outcome = Outcome::declined;
+  if (askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
+                               : "File '%s' is new or updated on %s, do you still want to delete? "
+                                 "Y(es)/N(o)/A(lways):",
+                     target->name.c_str(),
+                     unchanged ? run.always.deleteUnchangedFile : run.always.deleteUpdatedFile,
+                     side.sideName())) {
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
-    bool ok = run.side(side.isLocal).deleteFile(target->name);
+    const bool ok = run.side(side.isLocal).deleteFile(target->name);
     setErrorText(!ok);
-    if (ok) {
-      target->state = Dropped;
-    } else {
-      reportError(side.isLocal ? "Error: Can't delete local file '%s'"
-                               : "Error: Can't delete server file '%s'",
-                  target->name.c_str());
-    }
-    result = ok ? 1 : 0;
+    if (ok) target->state = Dropped;
+    outcome = ok ? Outcome::done : failedOn(side, "Error: Can't delete %s file '%s'", target->name);
   }
-  commitEntry(target, result);
-  commitEntry(counterpart, result);
-  return result;
+  commitBoth(target, counterpart, outcome);
+  return outcome;
 }
 
-int createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source, int prompt) {
-  int result;
-  if (prompt &&
-      !askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
-                                     "create? Y(es)/N(o)/A(lways):"
-                                   : "Server directory '%s' does not exists, do you want to "
-                                     "create? Y(es)/N(o)/A(lways):",
-                      source->name.c_str(), run.always.createDirectory)) {
-    result = 0;
-  } else {
-    bool ok = run.side(side.isLocal).createDirectory(source->name);
+Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source,
+                        Confirm confirm) {
+  Outcome outcome = Outcome::declined;
+  if (confirm == Confirm::no ||
+      askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
+                                    "create? Y(es)/N(o)/A(lways):"
+                                  : "Server directory '%s' does not exists, do you want to "
+                                    "create? Y(es)/N(o)/A(lways):",
+                     source->name.c_str(), run.always.createDirectory)) {
+    const bool ok = run.side(side.isLocal).createDirectory(source->name);
     setErrorText(!ok);
     if (ok) {
       if (existing == nullptr) {
@@ -229,72 +239,69 @@ int createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source,
       }
       existing->state = New;
       existing->touched = 1;
-    } else {
-      reportError(side.isLocal ? "Error: Can't create local directory '%s'"
-                               : "Error: Can't create server directory '%s'",
-                  source->name.c_str());
     }
-    result = ok ? 1 : 0;
+    outcome =
+        ok ? Outcome::done : failedOn(side, "Error: Can't create %s directory '%s'", source->name);
   }
-  commitEntry(existing, result);
-  commitEntry(source, result);
-  return result;
+  commitBoth(existing, source, outcome);
+  return outcome;
 }
 
-int deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart, int& recreate) {
-  int result = askDeleteDirectory(
+namespace {
+
+// Under -y nobody saw what the tree holds: files in it that are new or changed
+// since the last run, on the side that wins file conflicts, stay, and the
+// directory is then new here and goes to the other side again. A link goes as
+// a link, which deletes nothing, so it needs no look inside. Returns done when
+// the deletion goes ahead as usual.
+Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
+  if (!run.yesSwitch || side.isLocal == run.settings.ftpWins || target->isLink) {
+    return Outcome::done;
+  }
+  int kept = 0;
+  // A tree that could not be looked through is not removed either.
+  if (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
+      (kept > 0 && !keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept))) {
+    setErrorText(true);
+    return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  }
+  return kept > 0 ? Outcome::recreate : Outcome::done;
+}
+
+// Removes the tree of deleteDirectory once it is agreed on.
+Outcome removeTree(Run& run, SideListing& side, Entry* target) {
+  out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
+  // A server link to a directory goes as a link; what it points to stays.
+  const int removed = side.isLocal     ? removeLocalTree(run, target->name)
+                      : target->isLink ? run.server.deleteFile(target->name)
+                                       : removeServerTree(run, target->name);
+  setErrorText(!removed);
+  if (!removed) return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  target->state = Dropped;
+  return Outcome::done;
+}
+
+}  // namespace
+
+Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+  int recreate = 0;
+  const int agreed = askDeleteDirectory(
       "Do you want to delete directory '%s' on %s?\n"
       "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
       target->name.c_str(), run.always.deleteDirectory, recreate, run.always.recreateDirectory,
       side.sideName(), side.otherSideName());
-  // Under -y nobody saw what the tree holds: files in it that are new or
-  // changed since the last run, on the side that wins file conflicts, stay,
-  // and the directory is then new here and goes to the other side again. A
-  // link goes as a link, which deletes nothing, so it needs no look inside.
-  int kept = 0;
-  const bool keeping =
-      result && run.yesSwitch && side.isLocal != run.settings.ftpWins && !target->isLink;
-  // A tree that could not be looked through is not removed either.
-  if (keeping && (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
-                  (kept > 0 &&
-                   !keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept)))) {
-    setErrorText(true);
-    result = 0;
-    reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
-                             : "Error: Can't delete server directory '%s'",
-                target->name.c_str());
-  } else if (keeping && kept > 0) {
-    recreate = 1;
-    return 0;
-  } else if (result) {
-    out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
-    // A server link to a directory goes as a link; what it points to stays.
-    result = side.isLocal     ? removeLocalTree(run, target->name)
-             : target->isLink ? run.server.deleteFile(target->name)
-                              : removeServerTree(run, target->name);
-    setErrorText(!result);
-    if (result) {
-      target->state = Dropped;
-    } else {
-      reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
-                               : "Error: Can't delete server directory '%s'",
-                  target->name.c_str());
-    }
-  }
-  if (!recreate) {
-    commitEntry(target, result);
-    commitEntry(counterpart, result);
-  }
-  return result;
+  if (recreate) return Outcome::recreate;
+  Outcome outcome = agreed ? keepUnseenChanges(run, side, target) : Outcome::declined;
+  if (outcome == Outcome::recreate) return outcome;
+  if (outcome == Outcome::done) outcome = removeTree(run, side, target);
+  commitBoth(target, counterpart, outcome);
+  return outcome;
 }
 
-int purgeForRecreate(Run& run, SideListing&, Entry* target, Entry* counterpart) {
-  int result = purgeServerDatabases(run, target->name);
-  if (!result) {
-    commitEntry(target, 0);
-    commitEntry(counterpart, 0);
-  }
-  return result;
+Outcome purgeForRecreate(Run& run, SideListing&, Entry* target, Entry* counterpart) {
+  if (purgeServerDatabases(run, target->name)) return Outcome::done;
+  commitBoth(target, counterpart, Outcome::failed);
+  return Outcome::failed;
 }
 
 }  // namespace tandrel

@@ -125,7 +125,7 @@ class LocalActions : public ::testing::Test {
   testing::RealSides sides;
   FaultyLocalSide localFaults{sides.local};
   tandrel::Run run{localFaults, sides.server};
-  SideListing listing{run, 1};
+  SideListing listing{run, true};
 };
 
 TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
@@ -135,7 +135,9 @@ TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
   target->state = Unchanged;
   auto counterpart = placeholder("a");
   run.always.deleteUnchangedFile = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 1); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::done);
+            }),
             "Deleting file 'a' on local\n");
   EXPECT_FALSE(tree.exists("a"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
@@ -150,7 +152,9 @@ TEST_F(LocalActions, DeleteOfAVanishedFileReportsTheSystemsText) {
   auto counterpart = placeholder("a");
   tree.remove("a");
   run.always.deleteUnchangedFile = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::failed);
+            }),
             "Deleting file 'a' on local\n"
             "Error: Can't delete local file 'a' - No such file or directory\n");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
@@ -163,7 +167,9 @@ TEST_F(LocalActions, DeleteAnsweredNoKeepsTheFileAndRecordsAFailure) {
   Entry* target = find(listing, "a");  // New
   auto counterpart = placeholder("a");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::declined);
+            }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):n\n");
   EXPECT_TRUE(tree.exists("a"));
@@ -184,8 +190,8 @@ TEST_F(LocalActions, DeleteStandingAnswersAreIndependent) {
   run.always.deleteUnchangedFile = 1;
   ScopedKeys keys("A");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get()), 1);
-              EXPECT_EQ(deleteFile(run, listing, unchanged, counterpartB.get()), 1);
+              EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get()), Outcome::done);
+              EXPECT_EQ(deleteFile(run, listing, unchanged, counterpartB.get()), Outcome::done);
             }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):A\nDeleting file 'a' on local\nDeleting file 'b' on local\n");
@@ -201,12 +207,10 @@ TEST_F(LocalActions, DeleteDirectoryRemovesTheTree) {
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
-  int recreate = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 1);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()), Outcome::done);
             }),
             "Deleting directory 'd' on local\n");
-  EXPECT_EQ(recreate, 0);
   EXPECT_FALSE(tree.exists("d"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
   EXPECT_EQ(recorded(counterpart.get()), kDroppedTouched);
@@ -220,9 +224,8 @@ TEST_F(LocalActions, DeleteDirectoryThatFailsHalfwayReportsOnceAndRecordsAFailur
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
   localFaults.deleteFault.arm("x");
-  int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()), Outcome::failed);
             }),
             "Deleting directory 'd' on local\n"
             "Error: Can't delete local directory 'd' - Injected failure\n");
@@ -238,13 +241,12 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredRecreateChangesNothing) {
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("r");
-  int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+                        Outcome::recreate);
             }),
             "Do you want to delete directory 'd' on local?\n"
             "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):r\n");
-  EXPECT_EQ(recreate, 1);
   EXPECT_EQ(run.always.recreateDirectory, 0);
   EXPECT_EQ(tree.read("d/x"), "1");
   EXPECT_EQ(recorded(target), std::to_string(Unchanged) + " 0");
@@ -259,13 +261,12 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredNoRecordsAFailure) {
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("N");
-  int recreate = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+                        Outcome::declined);
             }),
             "Do you want to delete directory 'd' on local?\n"
             "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):N\n");
-  EXPECT_EQ(recreate, 0);
   EXPECT_EQ(tree.read("d/x"), "1");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(recorded(counterpart.get()), kUnchangedUntouched);
@@ -277,12 +278,11 @@ TEST_F(LocalActions, DeleteDirectoryWithStandingRecreateAsksNothing) {
   Entry* target = find(listing, "d");
   auto counterpart = placeholder("d", 1);
   run.always.recreateDirectory = 1;
-  int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), recreate), 0);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+                        Outcome::recreate);
             }),
             "");
-  EXPECT_EQ(recreate, 1);
   EXPECT_EQ(recorded(target), std::to_string(New) + " 0");
   EXPECT_EQ(counterpart->state, Deleted);
 }
@@ -294,9 +294,10 @@ TEST_F(LocalActions, PurgeForRecreateCommitsNothingOnSuccess) {
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), 1); }),
-      "");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), Outcome::done);
+            }),
+            "");
   EXPECT_EQ(tree.snapshot(), "d/\nd/e/\n");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(counterpart->state, Deleted);
@@ -308,9 +309,10 @@ TEST_F(LocalActions, PurgeForRecreateThatFailsRecordsAFailure) {
   Entry* target = find(listing, "d");  // New
   auto counterpart = placeholder("d", 1);
   localFaults.deleteFault.arm("zztandrel.zzserverdb");
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), 0); }),
-      "");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(purgeForRecreate(run, listing, target, counterpart.get()), Outcome::failed);
+            }),
+            "");
   EXPECT_EQ(recorded(target), kDroppedUntouched);
   EXPECT_EQ(recorded(counterpart.get()), kUnchangedUntouched);
 }
@@ -319,12 +321,12 @@ TEST_F(LocalActions, RefreshTimeReadsTheLocalFile) {
   tree.write("a", "1", 1'000'000'000);
   Entry entry;
   entry.name = "a";
-  EXPECT_EQ(refreshTime(run, entry, 1), 1);
+  EXPECT_TRUE(refreshTime(run, entry, true));
   EXPECT_EQ(entry.writeTime, 116444736000000000ULL + 1'000'000'000ULL * 10'000'000ULL);
   Entry missing;
   missing.name = "missing";
   missing.writeTime = 77;
-  EXPECT_EQ(refreshTime(run, missing, 1), 0);
+  EXPECT_FALSE(refreshTime(run, missing, true));
   EXPECT_EQ(missing.writeTime, 77u);
 }
 
@@ -400,8 +402,8 @@ class ServerActions : public ::testing::TestWithParam<ServerKind> {
   BreakingReadLocalSide localFaults{realLocal};
   CountingServerSide serverFaults{realServer};
   tandrel::Run run{localFaults, serverFaults};
-  SideListing localListing{run, 1};
-  SideListing serverListing{run, 0};
+  SideListing localListing{run, true};
+  SideListing serverListing{run, false};
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerActions, ::testing::ValuesIn(testing::allServerKinds()),
@@ -413,7 +415,7 @@ TEST_P(ServerActions, CreateFromTheServerCopiesAndRecordsBothTimes) {
   Entry* source = find(serverListing, "a");
   Entry* before = localListing.head;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(createFrom(run, localListing, nullptr, source), 1);
+              EXPECT_EQ(createFrom(run, localListing, nullptr, source), Outcome::done);
               completeServerRefreshes(run);
             }),
             "Creating file 'a' on local\n");
@@ -434,7 +436,7 @@ TEST_P(ServerActions, CreateFromTheLocalSidePutsAndRecordsBothTimes) {
   openListings();
   Entry* source = find(localListing, "a");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(createFrom(run, serverListing, nullptr, source), 1);
+              EXPECT_EQ(createFrom(run, serverListing, nullptr, source), Outcome::done);
               completeServerRefreshes(run);
             }),
             "Creating file 'a' on server\n");
@@ -456,8 +458,9 @@ TEST_P(ServerActions, CreateFromOverAPlaceholderDropsIt) {
   source->state = Changed;
   Entry* existing = placeholder("a").release();
   serverListing.insertSorted(existing);
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), 1); }),
-            "Creating file 'a' on server\n");
+  EXPECT_EQ(
+      printed([&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), Outcome::done); }),
+      "Creating file 'a' on server\n");
   EXPECT_EQ(recorded(existing), kDroppedTouched);
   EXPECT_EQ(recorded(source), kChangedTouched);
   EXPECT_EQ(read("a"), "again");
@@ -471,7 +474,8 @@ TEST_P(ServerActions, FailedPutInCreateFromAddsNoEntryAndDropsTheNewSource) {
   serverListing.insertSorted(existing);
   serverFaults.uploadFault.arm("a");
   EXPECT_EQ(
-      printed([&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), 0); }),
+      printed(
+          [&] { EXPECT_EQ(createFrom(run, serverListing, existing, source), Outcome::failed); }),
       "Creating file 'a' on server\nError: Can't update server file 'a' - Injected failure\n");
   EXPECT_EQ(serverListing.head, existing);
   EXPECT_EQ(existing->next, nullptr);
@@ -489,7 +493,8 @@ TEST_P(ServerActions, UpdateAnnouncesAndRecordsBoth) {
   Entry* source = find(localListing, "a");
   source->state = Changed;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(updateFile(run, serverListing, target, source, 0, 1), 1);
+              EXPECT_EQ(updateFile(run, serverListing, target, source, Confirm::no, Announce::line),
+                        Outcome::done);
               completeServerRefreshes(run);
             }),
             "Updating file 'a' on server\n");
@@ -506,8 +511,8 @@ TEST_P(ServerActions, UpdateWithoutAnnounceAndWithStandingAnswerPrintsNothing) {
   run.always.overwrite = 1;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(updateFile(run, localListing, find(localListing, "a"),
-                                   find(serverListing, "a"), 1, 0),
-                        1);
+                                   find(serverListing, "a"), Confirm::ask, Announce::no),
+                        Outcome::done);
             }),
             "");
   EXPECT_EQ(local.read("a"), "server");
@@ -520,7 +525,11 @@ TEST_P(ServerActions, OverwriteOfNewFilesAnsweredNoDropsBoth) {
   Entry* target = find(serverListing, "a");
   Entry* source = find(localListing, "a");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, serverListing, target, source, 1, 1), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(
+                  updateFile(run, serverListing, target, source, Confirm::ask, Announce::line),
+                  Outcome::declined);
+            }),
             "File 'a' exists on server, do you want to overwrite? Y(es)/N(o)/A(lways):n\n");
   EXPECT_EQ(read("a"), "server");
   EXPECT_EQ(recorded(target), kDroppedUntouched);
@@ -538,7 +547,10 @@ TEST_P(ServerActions, OverwriteOfChangedFilesAnsweredNoKeepsTheRecordedTimes) {
   source->state = Changed;
   source->writeTime = 2222;
   ScopedKeys keys("N");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 1, 1), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(updateFile(run, localListing, target, source, Confirm::ask, Announce::line),
+                        Outcome::declined);
+            }),
             "File 'a' on local is changed, do you want to overwrite? Y(es)/N(o)/A(lways):N\n");
   EXPECT_EQ(local.read("a"), "local");
   EXPECT_EQ(recorded(target), kUnchangedUntouched);
@@ -554,8 +566,8 @@ TEST_P(ServerActions, OverwriteAnsweredAlwaysSetsTheStandingAnswer) {
   ScopedKeys keys("a");
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(updateFile(run, serverListing, find(serverListing, "a"),
-                                   find(localListing, "a"), 1, 1),
-                        1);
+                                   find(localListing, "a"), Confirm::ask, Announce::line),
+                        Outcome::done);
             }),
             "File 'a' exists on server, do you want to overwrite? Y(es)/N(o)/A(lways):a\n"
             "Updating file 'a' on server\n");
@@ -574,8 +586,10 @@ TEST_P(ServerActions, BrokenDownloadKeepsTheOldLocalCopy) {
   source->state = Changed;
   serverFaults.brokenDownloadFault.arm("a");
   serverFaults.brokenDownloadAfterBytes = 1000;
-  std::string output =
-      printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 0, 1), 0); });
+  std::string output = printed([&] {
+    EXPECT_EQ(updateFile(run, localListing, target, source, Confirm::no, Announce::line),
+              Outcome::failed);
+  });
   EXPECT_TRUE(
       output.starts_with("Updating file 'a' on local\nError: Can't update local file 'a' - "))
       << output;
@@ -596,7 +610,10 @@ TEST_P(ServerActions, ShortWriteKeepsTheOldLocalCopy) {
   Entry* source = find(serverListing, "a");
   localFaults.shortWriteFault.arm();
   localFaults.shortWriteAfterBytes = 1000;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(updateFile(run, localListing, target, source, 0, 1), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(updateFile(run, localListing, target, source, Confirm::no, Announce::line),
+                        Outcome::failed);
+            }),
             "Updating file 'a' on local\nError: Can't update local file 'a' - Injected failure\n");
   EXPECT_EQ(localFaults.shortWriteFault.fired, 1);
   EXPECT_EQ(local.read("a"), "old local copy");
@@ -612,8 +629,8 @@ TEST_P(ServerActions, DownloadOfADifferentSizeThanListedFails) {
   put("a", "123");  // changed on the server after it was listed
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(updateFile(run, localListing, find(localListing, "a"),
-                                   find(serverListing, "a"), 0, 1),
-                        0);
+                                   find(serverListing, "a"), Confirm::no, Announce::line),
+                        Outcome::failed);
             }),
             "Updating file 'a' on local\n"
             "Error: Can't update local file 'a' - The file changed while it was copied\n");
@@ -627,8 +644,9 @@ TEST_P(ServerActions, UploadBrokenHalfwayKeepsTheOldServerCopy) {
   openListings();
   localFaults.failAfter = 100 * 1024;
   std::string output = printed([&] {
-    EXPECT_EQ(
-        updateFile(run, serverListing, find(serverListing, "a"), find(localListing, "a"), 0, 1), 0);
+    EXPECT_EQ(updateFile(run, serverListing, find(serverListing, "a"), find(localListing, "a"),
+                         Confirm::no, Announce::line),
+              Outcome::failed);
   });
   EXPECT_TRUE(
       output.starts_with("Updating file 'a' on server\nError: Can't update server file 'a' - "))
@@ -644,8 +662,8 @@ TEST_P(ServerActions, UploadThatCannotReadItsFirstByteLeavesNoTemporaryFile) {
   localFaults.failAfter = 0;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(updateFile(run, serverListing, find(serverListing, "a"),
-                                   find(localListing, "a"), 0, 0),
-                        0);
+                                   find(localListing, "a"), Confirm::no, Announce::no),
+                        Outcome::failed);
             }),
             "Error: Can't update server file 'a' - Input/output error\n");
   EXPECT_EQ(read("a"), "old server copy");
@@ -660,8 +678,9 @@ TEST_P(ServerActions, DeleteOfAVanishedServerFileReportsTheServersReply) {
   auto counterpart = placeholder("x");
   remove("x");
   run.always.deleteUnchangedFile = 1;
-  std::string output =
-      printed([&] { EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), 0); });
+  std::string output = printed([&] {
+    EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), Outcome::failed);
+  });
   const std::string start = "Deleting file 'x' on server\nError: Can't delete server file 'x' - ";
   if (GetParam() == ServerKind::pyftpdlib) {
     EXPECT_EQ(output, start + "550 No such file or directory.\n");
@@ -681,9 +700,10 @@ TEST_P(ServerActions, DeleteServerFileWithStandingAnswer) {
   Entry* target = find(serverListing, "x");
   auto counterpart = placeholder("x");
   run.always.deleteUpdatedFile = 1;
-  EXPECT_EQ(
-      printed([&] { EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), 1); }),
-      "Deleting file 'x' on server\n");
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), Outcome::done);
+            }),
+            "Deleting file 'x' on server\n");
   EXPECT_FALSE(exists("x"));
   EXPECT_EQ(recorded(target), kDroppedTouched);
   EXPECT_EQ(recorded(counterpart.get()), kDroppedTouched);
@@ -694,7 +714,10 @@ TEST_P(ServerActions, CreateDirectoryWithStandingAnswerInsertsAtTheCursor) {
   openListings();
   Entry* source = find(localListing, "d");
   run.always.createDirectory = 1;
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 1), 1); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, Confirm::ask),
+                        Outcome::done);
+            }),
             "");
   EXPECT_TRUE(server->tree().isDirectory(directory + "/d"));
   ASSERT_NE(serverListing.head, nullptr);
@@ -710,7 +733,10 @@ TEST_P(ServerActions, CreateDirectoryAnsweredNoCreatesNothing) {
   openListings();
   Entry* source = find(localListing, "d");
   ScopedKeys keys("n");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 1), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, Confirm::ask),
+                        Outcome::declined);
+            }),
             "Server directory 'd' does not exists, do you want to create? Y(es)/N(o)/A(lways):n\n");
   EXPECT_FALSE(exists("d"));
   EXPECT_EQ(serverListing.head, nullptr);
@@ -724,7 +750,10 @@ TEST_P(ServerActions, CreateDirectoryOverAPlaceholderInsertsNothing) {
   source->state = Unchanged;
   Entry* existing = placeholder("d", 1).release();
   localListing.insertSorted(existing);
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, localListing, existing, source, 0), 1); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(createDirectory(run, localListing, existing, source, Confirm::no),
+                        Outcome::done);
+            }),
             "");
   EXPECT_TRUE(local.isDirectory("d"));
   EXPECT_EQ(localListing.head, existing);
@@ -739,8 +768,9 @@ TEST_P(ServerActions, CreateDirectoryRefusedByTheServerReportsItsReply) {
   put("d", "a file of that name");
   openListings();
   Entry* source = find(localListing, "d");
-  std::string output =
-      printed([&] { EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, 0), 0); });
+  std::string output = printed([&] {
+    EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, Confirm::no), Outcome::failed);
+  });
   EXPECT_TRUE(output.starts_with("Error: Can't create server directory 'd' - 550 ")) << output;
   EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
   EXPECT_EQ(recorded(source), kDroppedUntouched);
@@ -752,7 +782,10 @@ TEST_P(ServerActions, CreateLocalDirectoryOverAFileFails) {
   put("d/x", "1");
   openListings();
   Entry* source = find(serverListing, "d");
-  EXPECT_EQ(printed([&] { EXPECT_EQ(createDirectory(run, localListing, nullptr, source, 0), 0); }),
+  EXPECT_EQ(printed([&] {
+              EXPECT_EQ(createDirectory(run, localListing, nullptr, source, Confirm::no),
+                        Outcome::failed);
+            }),
             "Error: Can't create local directory 'd' - File exists\n");
   EXPECT_EQ(recorded(source), kDroppedUntouched);
 }
@@ -765,10 +798,9 @@ TEST_P(ServerActions, DeleteServerDirectoryRemovesTheTree) {
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
-  int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), recreate),
-                        1);
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get()),
+                        Outcome::done);
             }),
             "Deleting directory 'd' on server\n");
   EXPECT_FALSE(exists("d"));
@@ -785,10 +817,9 @@ TEST_P(ServerActions, DeleteServerDirectoryThatFailsReportsOnce) {
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
   serverFaults.deleteFault.arm("x");
-  int recreate = 0;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), recreate),
-                        0);
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get()),
+                        Outcome::failed);
             }),
             "Deleting directory 'd' on server\n"
             "Error: Can't delete server directory 'd' - Injected failure\n");
@@ -802,7 +833,7 @@ TEST_P(ServerActions, RefreshOfAMissingServerFileTriesTenTimes) {
   Entry entry;
   entry.name = "missing";
   entry.writeTime = 77;
-  EXPECT_EQ(refreshTime(run, entry, 0), 0);
+  EXPECT_FALSE(refreshTime(run, entry, false));
   EXPECT_EQ(serverFaults.lookUps, 10);
   EXPECT_EQ(entry.writeTime, 77u);
 }
@@ -812,7 +843,7 @@ TEST_P(ServerActions, RefreshOfAServerFileTakesTheListedTime) {
   openListings();
   Entry entry;
   entry.name = "a";
-  EXPECT_EQ(refreshTime(run, entry, 0), 1);
+  EXPECT_TRUE(refreshTime(run, entry, false));
   EXPECT_EQ(entry.writeTime, find(serverListing, "a")->writeTime);
   EXPECT_NE(entry.writeTime, 0u);
 }

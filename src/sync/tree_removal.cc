@@ -46,7 +46,7 @@ int removeLocalTree(Run& run, const std::string& name) {
     }
   }
   setErrorText(!ok);
-  if (!run.lostInTree && !local.changeDirectory("..")) run.lostInTree = 1;
+  if (!run.lostInTree && !local.changeDirectory("..")) run.lostInTree = true;
   if (!ok) return 0;
   ok = local.removeDirectory(name);
   setErrorText(!ok);
@@ -80,7 +80,7 @@ int removeServerTree(Run& run, const std::string& name) {
     }
     setErrorText(!ok);
   }
-  if (!run.lostInTree && !server.changeDirectory("..")) run.lostInTree = 1;
+  if (!run.lostInTree && !server.changeDirectory("..")) run.lostInTree = true;
   if (!ok) return 0;
   ok = server.removeDirectory(name);
   setErrorText(!ok);
@@ -156,7 +156,7 @@ int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std:
     ok = side.deleteFile(reserved[i]);
   }
   setErrorText(!ok);
-  if (!run.lostInTree && !side.changeDirectory("..")) run.lostInTree = 1;
+  if (!run.lostInTree && !side.changeDirectory("..")) run.lostInTree = true;
   if (!ok) return 0;
   if (act && empties) {
     ok = side.removeDirectory(name);
@@ -203,7 +203,7 @@ int purgeBelow(Run& run, const std::string& name, PurgePath& purgePath) {
   bool returned = local.changeDirectory("..");
   setErrorText(!returned);
   if (!returned) {
-    run.lostInTree = 1;
+    run.lostInTree = true;
     reportError("Can't recursively delete server databases for '%s' directory on local",
                 name.c_str());
     return 0;

@@ -88,7 +88,7 @@ TEST_F(LocalWalk, RemovesTheWholeTreeAndComesBack) {
   EXPECT_EQ(tree.snapshot(), "");
   EXPECT_EQ(workingDirectory(), top);
   EXPECT_EQ(side.returns, 3);
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
@@ -113,7 +113,7 @@ TEST_F(LocalWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, ListingThatEndsWithAnErrorFailsEveryLevel) {
@@ -132,7 +132,7 @@ TEST_F(LocalWalk, DirectoryThatCannotBeEnteredIsLeftAloneWithoutAReturn) {
   EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(tree.snapshot(), "a/\na/f:1\n");
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 struct FailedReturn {
@@ -150,7 +150,7 @@ TEST_P(LocalFailedReturn, SetsLostInTreeAndNoLevelAboveReturns) {
   tree.write("a/b/c/f", "1");
   side.changeDirectoryFault.arm("..", c.which - 1, 1);
   EXPECT_EQ(removeLocalTree(run, "a"), 0);
-  EXPECT_EQ(run.lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, c.which);
   EXPECT_EQ(workingDirectory(), top + "/" + c.staysIn);
   EXPECT_EQ(tree.snapshot(), c.remaining);
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Depths, LocalFailedReturn,
 
 TEST_F(LocalWalk, RemovalMakesNoReturnOnceLost) {
   tree.write("a/b/f", "1");
-  run.lostInTree = 1;
+  run.lostInTree = true;
   EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(workingDirectory(), top + "/a/b");
@@ -192,11 +192,11 @@ TEST_F(LocalWalk, PurgeDeletesOnlyServerDatabasesAtEveryLevel) {
 
 TEST_F(LocalWalk, PurgeStillReturnsToEveryParentOnceLost) {
   tree.write("a/b/zztandrel.zzserverdb", "s");
-  run.lostInTree = 1;
+  run.lostInTree = true;
   EXPECT_EQ(purgeServerDatabases(run, "a"), 1);
   EXPECT_EQ(side.returns, 2);
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(run.lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\n");
 }
 
@@ -207,7 +207,7 @@ TEST_F(LocalWalk, PurgeThatCannotDeleteADatabaseFailsSilently) {
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_TRUE(tree.exists("a/b/zztandrel.zzserverdb"));
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, PurgeHandsADirectoryNamedLikeTheDatabaseToTheFileDeletion) {
@@ -224,7 +224,7 @@ TEST_F(LocalWalk, PurgeThatCannotEnterASubdirectorySaysSo) {
             "Can't open 'b' dir on local to recursively delete server databases - Injected "
             "failure\n");
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, PurgeOfAMissingDirectorySaysSo) {
@@ -240,7 +240,7 @@ TEST_F(LocalWalk, PurgeWhoseReturnFailsSaysSoOnceAndSetsLostInTree) {
   EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 0); }),
             "Can't recursively delete server databases for 'b' directory on local - Injected "
             "failure\n");
-  EXPECT_EQ(run.lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, 2);
   // a's return undid the entry into b, so the walk ends one level too deep.
   EXPECT_EQ(workingDirectory(), top + "/a");
@@ -337,7 +337,7 @@ TEST_P(ServerWalk, RemovesTheWholeTreeAndComesBack) {
   EXPECT_EQ(snapshot(), "");
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_EQ(side.returns(), 4);
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, RemovesAnEmptyDirectory) {
@@ -376,7 +376,7 @@ TEST_P(ServerWalk, MissingDirectoryFailsWithoutAReturn) {
   EXPECT_EQ(removeServerTree(run, "missing"), 0);
   EXPECT_EQ(side.log, (std::vector<std::string>{"cd missing"}));
   EXPECT_EQ(real.currentDirectory(), here());
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
@@ -386,7 +386,7 @@ TEST_P(ServerWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(real.currentDirectory(), here());
-  EXPECT_EQ(run.lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, ListingThatFailsFailsEveryLevel) {
@@ -402,7 +402,7 @@ TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 0, 1);
   EXPECT_EQ(removeServerTree(run, "a"), 0);
-  EXPECT_EQ(run.lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 1);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b/c");
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/c/\n");
@@ -412,7 +412,7 @@ TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 1, 1);
   EXPECT_EQ(removeServerTree(run, "a"), 0);
-  EXPECT_EQ(run.lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 2);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
   EXPECT_EQ(snapshot(), "a/\na/b/\n");
@@ -420,7 +420,7 @@ TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
 
 TEST_P(ServerWalk, RemovalMakesNoReturnOnceLost) {
   mkdir("a/b");
-  run.lostInTree = 1;
+  run.lostInTree = true;
   EXPECT_EQ(removeServerTree(run, "a"), 0);
   EXPECT_EQ(side.returns(), 0);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
