@@ -52,7 +52,7 @@ int DirectorySync::run() {
     Entry* l = local.first(0);
     Entry* s = server.first(0);
     while ((l || s) && !interruptRequested()) fileStep(l, s);
-    completeServerRefreshes(run_);
+    uploads_.complete(run_);
     l = local.first(1);
     s = server.first(1);
     while (ok && (l || s)) {
@@ -123,9 +123,9 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
   // over an unchanged one as an update without a question.
   auto copy = [this](SideListing& to, Entry* target, Entry* source) {
     if (target == nullptr || target->state == Deleted) {
-      createFrom(run_, to, target, source);
+      createFrom(run_, to, uploads_, target, source);
     } else {
-      updateFile(run_, to, target, source, Confirm::no, Announce::line);
+      updateFile(run_, to, uploads_, target, source, Confirm::no, Announce::line);
     }
   };
   switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), run_.settings.ftpWins)) {
@@ -142,10 +142,10 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       copy(server, serverEntry, localEntry);
       break;
     case FileAction::overwriteLocal:
-      updateFile(run_, local, localEntry, serverEntry, Confirm::ask, Announce::line);
+      updateFile(run_, local, uploads_, localEntry, serverEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::overwriteServer:
-      updateFile(run_, server, serverEntry, localEntry, Confirm::ask, Announce::line);
+      updateFile(run_, server, uploads_, serverEntry, localEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::deleteLocal:
       deleteFile(run_, local, localEntry, serverEntry);
@@ -158,6 +158,37 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
   if (serverEntry) s = server.next(0);
 }
 
+const std::string* DirectorySync::carryOut(DirectoryAction action, Entry* l, Entry* s) {
+  switch (action) {
+    case DirectoryAction::leave:
+      return nullptr;
+    case DirectoryAction::forget:
+      commitEntry(l, 1);
+      commitEntry(s, 1);
+      return nullptr;
+    case DirectoryAction::enter:
+      return &l->name;
+    case DirectoryAction::createOnLocal:
+      return createDirectory(run_, local, nullptr, s, Confirm::ask) == Outcome::done ? &s->name
+                                                                                     : nullptr;
+    case DirectoryAction::createOnServer:
+      return createDirectory(run_, server, nullptr, l, Confirm::ask) == Outcome::done ? &l->name
+                                                                                      : nullptr;
+    case DirectoryAction::deleteOnLocal:
+      return deleteDirectory(run_, local, l, s) == Outcome::recreate &&
+                     purgeForRecreate(run_, local, l, s) == Outcome::done &&
+                     createDirectory(run_, server, s, l, Confirm::no) == Outcome::done
+                 ? &l->name
+                 : nullptr;
+    case DirectoryAction::deleteOnServer:
+      return deleteDirectory(run_, server, s, l) == Outcome::recreate &&
+                     createDirectory(run_, local, l, s, Confirm::no) == Outcome::done
+                 ? &s->name
+                 : nullptr;
+  }
+  return nullptr;
+}
+
 void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   if (!run_.settings.recursive) {
     commitEntry(l, 0);
@@ -167,43 +198,15 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     return;
   }
   if (leaveSkippedPair(local, server, l, s, 1)) return;
-  const std::string* sub = nullptr;
   int c = compareEntries(l, s);
   // Records below a directory this directory's records do not know were
   // written somewhere else, unless a place file says otherwise.
   const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
   Entry* const localEntry = c <= 0 ? l : nullptr;
   Entry* const serverEntry = c >= 0 ? s : nullptr;
-  switch (decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry))) {
-    case DirectoryAction::leave:
-      break;
-    case DirectoryAction::forget:
-      commitEntry(localEntry, 1);
-      commitEntry(serverEntry, 1);
-      break;
-    case DirectoryAction::enter:
-      sub = &l->name;
-      break;
-    case DirectoryAction::createOnLocal:
-      if (createDirectory(run_, local, nullptr, s, Confirm::ask) == Outcome::done) sub = &s->name;
-      break;
-    case DirectoryAction::createOnServer:
-      if (createDirectory(run_, server, nullptr, l, Confirm::ask) == Outcome::done) sub = &l->name;
-      break;
-    case DirectoryAction::deleteOnLocal:
-      if (deleteDirectory(run_, local, l, s) == Outcome::recreate &&
-          purgeForRecreate(run_, local, l, s) == Outcome::done &&
-          createDirectory(run_, server, s, l, Confirm::no) == Outcome::done) {
-        sub = &l->name;
-      }
-      break;
-    case DirectoryAction::deleteOnServer:
-      if (deleteDirectory(run_, server, s, l) == Outcome::recreate &&
-          createDirectory(run_, local, l, s, Confirm::no) == Outcome::done) {
-        sub = &s->name;
-      }
-      break;
-  }
+  const std::string* sub =
+      carryOut(decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry)),
+               localEntry, serverEntry);
   // The name must outlive the cursor moves: the entries stay in their lists.
   std::string subdirectory = sub ? *sub : std::string();
   if (c == 0) {

@@ -9,6 +9,8 @@
 
 #include "state/run_state.h"
 #include "state/side_listing.h"
+#include "sync/plan.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
@@ -42,8 +44,14 @@ class DirectorySync {
   bool parentVouches = true;
 
  private:
+  // This directory's uploads, checked once its files are done.
+  UploadBatch uploads_;
+
   void fileStep(Entry*& l, Entry*& s);
   void directoryStep(Entry*& l, Entry*& s);
+  // Takes the action the walk decided for a pair of directories (either may be
+  // absent); returns the name of the subdirectory to synchronise next, if any.
+  const std::string* carryOut(DirectoryAction action, Entry* l, Entry* s);
   // Stops the walks: the run lost its place in the tree, or was interrupted.
   bool stopRequested();
   static void forgetUnreached(SideListing& listing);

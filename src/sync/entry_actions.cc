@@ -1,10 +1,6 @@
 #include "sync/entry_actions.h"
 
-#include <algorithm>
-#include <optional>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 #include "console/error_text.h"
 #include "console/interrupt.h"
@@ -14,33 +10,13 @@
 #include "storage/failure.h"
 #include "storage/transfer.h"
 #include "sync/tree_removal.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
 namespace {
 
 constexpr int kRefreshAttempts = 10;
-
-// An upload whose server copy must be looked up once its directory's
-// transfers are done: only then is it known to be complete.
-struct PendingUpload {
-  Entry* target;       // the server's copy
-  Entry* source;       // the local file it came from
-  Entry* placeholder;  // createFrom's placeholder of the target, if any
-  int64_t sent;
-};
-std::vector<PendingUpload> pendingUploads;
-
-// An upload found wanting afterwards: reported and recorded as failed, like
-// one that failed at once.
-void failUpload(const PendingUpload& upload, const std::string& reason) {
-  recordFailure(FailureKind::refused, reason);
-  setErrorText(true);
-  reportError("Error: Can't update server file '%s'", upload.target->name.c_str());
-  commitEntry(upload.target, 0);
-  commitEntry(upload.source, 0);
-  commitEntry(upload.placeholder, 0);
-}
 
 // Records `outcome` on both entries of an action.
 void commitBoth(Entry* first, Entry* second, Outcome outcome) {
@@ -54,13 +30,6 @@ void commitBoth(Entry* first, Entry* second, Outcome outcome) {
 Outcome failedOn(const SideListing& side, const char* what, const std::string& name) {
   reportError(what, side.sideName(), name.c_str());
   return Outcome::failed;
-}
-
-// The server has no copy under the target's name: its record is forgotten, so
-// that the next run copies the file again instead of taking it for deleted.
-void forgetServerCopy(Entry& target) {
-  target.state = Dropped;
-  target.touched = 1;
 }
 
 }  // namespace
@@ -84,67 +53,16 @@ bool refreshTime(Run& run, Entry& entry, bool isLocal) {
   return false;
 }
 
-void completeServerRefreshes(Run& run) {
-  std::vector<PendingUpload> waiting;
-  waiting.swap(pendingUploads);
-  std::vector<std::optional<ListRecord>> found(waiting.size());
-  // A few entries cost less one by one (one command each) than a listing of
-  // the directory.
-  if (waiting.size() <= run.server.lookUpsPerListing()) {
-    for (size_t i = 0; i < waiting.size(); ++i) {
-      ListRecord record;
-      if (run.server.lookUp(waiting[i].target->name, record)) found[i] = std::move(record);
-    }
-  }
-  // What a look-up could not find (some servers answer look-ups of unusual
-  // names differently from their listings) is searched in the listing.
-  auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
-  for (int attempt = 0; attempt < kRefreshAttempts && missing(); ++attempt) {
-    std::vector<ListRecord> records;
-    if (!run.server.list(records)) continue;
-    std::unordered_map<std::string, const ListRecord*> byName;
-    byName.reserve(records.size());
-    for (const ListRecord& record : records) {
-      if (record.kind != RecordKind::unreadable) byName.emplace(record.name, &record);
-    }
-    for (size_t i = 0; i < waiting.size(); ++i) {
-      auto at = byName.find(waiting[i].target->name);
-      if (!found[i] && at != byName.end()) found[i] = *at->second;
-    }
-  }
-  for (size_t i = 0; i < waiting.size(); ++i) {
-    const PendingUpload& upload = waiting[i];
-    if (!found[i]) {
-      // Some servers change a name they do not like (a trailing space) and
-      // say nothing: the file the user has is not on the server.
-      failUpload(upload, "The server stored the file under another name, or not at all");
-      forgetServerCopy(*upload.target);
-      continue;
-    }
-    upload.target->setTimeFrom(*found[i]);
-    if (found[i]->size >= 0 && found[i]->size != upload.sent) {
-      failUpload(upload, "The server kept " + std::to_string(found[i]->size) + " of the " +
-                             std::to_string(upload.sent) + " bytes sent");
-      // The short copy is recorded as it is, so that the next run sees the
-      // local file as the only change and copies it again, whichever side
-      // wins conflicts.
-      upload.target->state = Unchanged;
-      upload.target->touched = 1;
-      if (upload.placeholder) forgetServerCopy(*upload.placeholder);
-      continue;
-    }
-    upload.source->writeTime = upload.source->listedTime;
-  }
-}
-
-Outcome createFrom(Run& run, SideListing& side, Entry* existing, Entry* source) {
+Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* existing,
+                   Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
   Entry* created = Entry::copyOf(*source);
   created->state = New;
   created->touched = 1;
-  const Outcome outcome = updateFile(run, side, created, source, Confirm::no, Announce::no);
+  const Outcome outcome =
+      updateFile(run, side, uploads, created, source, Confirm::no, Announce::no);
   if (outcome == Outcome::done) {
-    if (!side.isLocal) pendingUploads.back().placeholder = existing;
+    if (!side.isLocal) uploads.setPlaceholderOfLast(existing);
     side.insertAtCursor(created);
   } else {
     delete created;
@@ -156,7 +74,8 @@ Outcome createFrom(Run& run, SideListing& side, Entry* existing, Entry* source) 
 namespace {
 
 // The transfer of updateFile, once it is agreed on.
-Outcome transfer(Run& run, SideListing& side, Entry* target, Entry* source, bool& targetGone) {
+Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                 bool& targetGone) {
   // Both copies carry the same name. The source is recorded as the listing
   // showed it: a change during the transfer fails it, and a change after it
   // is seen by the next run.
@@ -175,15 +94,15 @@ Outcome transfer(Run& run, SideListing& side, Entry* target, Entry* source, bool
     refreshTime(run, *target, true);
     source->writeTime = source->listedTime;
   } else {
-    pendingUploads.push_back({target, source, nullptr, sent});
+    uploads.add(target, source, sent);
   }
   return Outcome::done;
 }
 
 }  // namespace
 
-Outcome updateFile(Run& run, SideListing& side, Entry* target, Entry* source, Confirm confirm,
-                   Announce announce) {
+Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                   Confirm confirm, Announce announce) {
   const char* question =
       target->state == New
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
@@ -195,7 +114,7 @@ Outcome updateFile(Run& run, SideListing& side, Entry* target, Entry* source, Co
     if (announce == Announce::line) {
       out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
     }
-    outcome = transfer(run, side, target, source, targetGone);
+    outcome = transfer(run, side, uploads, target, source, targetGone);
   }
   commitBoth(target, source, outcome);
   if (targetGone) forgetServerCopy(*target);

@@ -9,6 +9,7 @@
 #include "state/entry.h"
 #include "state/run_state.h"
 #include "state/side_listing.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
@@ -26,11 +27,14 @@ enum class Announce { no, line };
 
 // Copies the other side's file `source` to this side, where it is absent or
 // `existing` is its Deleted placeholder. The new entry goes in at the cursor.
-Outcome createFrom(Run& run, SideListing& side, Entry* existing, Entry* source);
+// An upload joins `uploads`, which checks the server's copy.
+Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* existing,
+                   Entry* source);
 
-// Overwrites this side's `target` with the other side's `source`.
-Outcome updateFile(Run& run, SideListing& side, Entry* target, Entry* source, Confirm confirm,
-                   Announce announce);
+// Overwrites this side's `target` with the other side's `source`. An upload
+// joins `uploads`, which checks the server's copy and takes its write time.
+Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                   Confirm confirm, Announce announce);
 
 // Deletes this side's file `target`, whose counterpart was deleted on the other side.
 Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart);
@@ -54,11 +58,5 @@ Outcome purgeForRecreate(Run& run, SideListing& side, Entry* target, Entry* coun
 // Reads the entry's write time again from its side's current directory; true
 // when the entry was found (the server is asked up to 10 times).
 bool refreshTime(Run& run, Entry& entry, bool isLocal);
-
-// Server write times after transfers are read in one listing of the directory
-// for all of its transfers, not one listing per file: updateFile queues them and
-// this reads them. Must run while the server's current directory is the one the
-// transfers went to, before its listing is saved.
-void completeServerRefreshes(Run& run);
 
 }  // namespace tandrel
