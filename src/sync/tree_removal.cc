@@ -99,6 +99,20 @@ bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bo
   return found == recorded.end() || changed;
 }
 
+// The files the local database of the working directory records. The server
+// tree's records lived in the local directory that is gone, so every server
+// file counts as new.
+RecordedFiles recordedHere(LocalSide& local) {
+  Entry* recorded = nullptr;
+  if (!StateDatabase().load(local, true, recorded)) recorded = nullptr;
+  RecordedFiles files;
+  for (const Entry* e = recorded; e != nullptr; e = e->next) {
+    if (!e->isDirectory) files.emplace(e->name, e->writeTime);
+  }
+  delete recorded;
+  return files;
+}
+
 }  // namespace
 
 int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
@@ -115,17 +129,9 @@ int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std:
   bool ok = side.changeDirectory(name);
   setErrorText(!ok);
   if (!ok) return 0;
-  // The server tree's records lived in the local directory that is gone, so
-  // every server file counts as new.
-  Entry* recorded = nullptr;
-  if (isLocal && !StateDatabase().load(local, true, recorded)) recorded = nullptr;
+  const RecordedFiles recordedFiles = isLocal ? recordedHere(local) : RecordedFiles();
   std::vector<ListRecord> records;
   ok = side.list(records);
-  RecordedFiles recordedFiles;
-  for (const Entry* e = recorded; e != nullptr; e = e->next) {
-    if (!e->isDirectory) recordedFiles.emplace(e->name, e->writeTime);
-  }
-  delete recorded;
   // In name order, so that the warnings read the same on every run.
   std::sort(records.begin(), records.end(),
             [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
