@@ -63,6 +63,29 @@ void synchronizeStartDirectories(Run& run) {
   start.run();
 }
 
+// The log-in the settings name: the server's address, the user, and the
+// password or the netrc file that holds it. False after printing why not.
+bool logInFor(const RunSettings& settings, LogIn& logIn) {
+  std::string problem;
+  if (!parseHostArgument(settings.host, logIn.address, problem)) {
+    out("\nError: Invalid ftp host name '%s': %s\n", settings.host.c_str(), problem.c_str());
+    return false;
+  }
+  logIn.user = settings.user;
+  logIn.password = settings.password;
+  if (settings.passwordGiven) return true;
+  const std::string netrc = netrcPath();
+  NetrcState state = checkNetrcFile(netrc, logIn.address.host, settings.user);
+  if (state == NetrcState::exposed) {
+    out("\nError: Netrc file '%s' holds a password that others than its owner can read or "
+        "write; make it private (chmod 600) or take the password out\n",
+        netrc.c_str());
+    return false;
+  }
+  if (state == NetrcState::usable) logIn.netrcFile = netrc;
+  return true;
+}
+
 }  // namespace
 
 int runTandrel(int count, char** arguments) {
@@ -72,24 +95,7 @@ int runTandrel(int count, char** arguments) {
   const RunSettings& settings = options.settings;
 
   LogIn logIn;
-  std::string problem;
-  if (!parseHostArgument(settings.host, logIn.address, problem)) {
-    out("\nError: Invalid ftp host name '%s': %s\n", settings.host.c_str(), problem.c_str());
-    return 1;
-  }
-  logIn.user = settings.user;
-  logIn.password = settings.password;
-  if (!settings.passwordGiven) {
-    const std::string netrc = netrcPath();
-    NetrcState state = checkNetrcFile(netrc, logIn.address.host, settings.user);
-    if (state == NetrcState::exposed) {
-      out("\nError: Netrc file '%s' holds a password that others than its owner can read or "
-          "write; make it private (chmod 600) or take the password out\n",
-          netrc.c_str());
-      return 1;
-    }
-    if (state == NetrcState::usable) logIn.netrcFile = netrc;
-  }
+  if (!logInFor(settings, logIn)) return 1;
   installInterruptHandlers();
 
   // Before anything is touched, also the connection: a run started by cron while

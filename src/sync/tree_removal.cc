@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "console/error_text.h"
@@ -10,6 +9,7 @@
 #include "state/run_state.h"
 #include "state/state_database.h"
 #include "storage/reserved_names.h"
+#include "sync/tree_walk.h"
 
 namespace tandrel {
 
@@ -23,71 +23,68 @@ bool isLocalLink(LocalSide& local, const std::string& name) {
   return local.lookUp(name, self) && self.isLink;
 }
 
-}  // namespace
+// Removes a local tree: every entry as the listing gives it, links as links.
+class LocalRemoval : public TreeVisitor {
+ public:
+  explicit LocalRemoval(LocalSide& local) : local_(local) {}
 
-int removeLocalTree(Run& run, const std::string& name) {
-  LocalSide& local = run.local;
-  if (isLocalLink(local, name)) {
-    bool removed = local.deleteFile(name);
-    setErrorText(!removed);
-    return removed ? 1 : 0;
+  bool settledOutside(const std::string& name, bool& ok) override {
+    if (!isLocalLink(local_, name)) return false;
+    ok = local_.deleteFile(name);
+    setErrorText(!ok);
+    return true;
   }
-  bool ok = local.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  std::vector<ListRecord> records;
-  ok = local.list(records);
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (record.isDirectory() && !record.isLink) {
-      ok = removeLocalTree(run, record.name) != 0;
-    } else {
-      ok = local.deleteFile(record.name);
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = local_.list(records);
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      ok = walk.leadsDown(records[i]) ? walk.walk(records[i].name)
+                                      : local_.deleteFile(records[i].name);
     }
+    return {ok, true};
   }
-  setErrorText(!ok);
-  if (!run.lostInTree && !local.changeDirectory("..")) run.lostInTree = true;
-  if (!ok) return 0;
-  ok = local.removeDirectory(name);
-  setErrorText(!ok);
-  return ok ? 1 : 0;
-}
 
-int removeServerTree(Run& run, const std::string& name) {
-  ServerSide& server = run.server;
+ private:
+  LocalSide& local_;
+};
+
+// Removes a server tree: files while the directory is listed, subdirectories
+// afterwards, last listed first.
+class ServerRemoval : public TreeVisitor {
+ public:
+  explicit ServerRemoval(ServerSide& server) : server_(server) {}
+
   // A link the server lists as a directory goes as a link: walking it would
   // delete what it leads to, outside the tree, and then fail on the RMD.
-  if (server.removeIfLink(name)) return 1;
-  bool ok = server.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  std::vector<ListRecord> records;
-  ok = server.list(records);
-  std::vector<std::string> pending;
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    // A link is deleted as itself, never followed.
-    if (records[i].isDirectory() && !records[i].isLink) {
-      pending.push_back(records[i].name);
-    } else {
-      ok = server.deleteFile(records[i].name);
-    }
+  bool settledOutside(const std::string& name, bool& ok) override {
+    ok = true;
+    return server_.removeIfLink(name);
   }
-  setErrorText(!ok);
-  if (ok) {
-    // Last listed first, once this directory's listing is done with.
-    for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) {
-      ok = removeServerTree(run, *it) != 0;
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = server_.list(records);
+    std::vector<std::string> pending;
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      if (walk.leadsDown(records[i])) {
+        pending.push_back(records[i].name);
+      } else {
+        ok = server_.deleteFile(records[i].name);
+      }
     }
     setErrorText(!ok);
+    if (ok) {
+      // Last listed first, once this directory's listing is done with.
+      for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) ok = walk.walk(*it);
+      setErrorText(!ok);
+    }
+    return {ok, true};
   }
-  if (!run.lostInTree && !server.changeDirectory("..")) run.lostInTree = true;
-  if (!ok) return 0;
-  ok = server.removeDirectory(name);
-  setErrorText(!ok);
-  return ok ? 1 : 0;
-}
 
-namespace {
+ private:
+  ServerSide& server_;
+};
 
 // The recorded write time of each file of a directory, by name.
 using RecordedFiles = std::unordered_map<std::string, FileTime>;
@@ -113,115 +110,138 @@ RecordedFiles recordedHere(LocalSide& local) {
   return files;
 }
 
+// keepChangedFiles, one directory at a time.
+class ChangedFilesKeeper : public TreeVisitor {
+ public:
+  ChangedFilesKeeper(Run& run, bool isLocal, const std::string& path, bool act, int& kept)
+      : run_(run), isLocal_(isLocal), path_(path), act_(act), kept_(kept) {}
+
+  bool settledOutside(const std::string& name, bool& ok) override {
+    ok = false;
+    if (run_.lostInTree) return true;
+    if (!isLocal_ || !isLocalLink(run_.local, name)) return false;
+    // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
+    ok = !act_ || run_.local.deleteFile(name);
+    setErrorText(!ok);
+    return true;
+  }
+
+  Visited visit(TreeWalk& walk) override {
+    const RecordedFiles recorded = isLocal_ ? recordedHere(run_.local) : RecordedFiles();
+    std::vector<ListRecord> records;
+    bool ok = walk.side().list(records);
+    // In name order, so that the warnings read the same on every run.
+    std::sort(records.begin(), records.end(),
+              [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
+    const int keptBefore = kept_;
+    std::vector<std::string> reserved;
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      if (isReservedName(records[i].name)) {
+        reserved.push_back(records[i].name);
+      } else {
+        ok = look(walk, records[i], recorded);
+      }
+    }
+    const bool empties = kept_ == keptBefore;
+    // A directory that keeps something keeps its state files too; the run
+    // brings them up to date when it synchronises the directory.
+    for (size_t i = 0; ok && act_ && empties && i < reserved.size(); ++i) {
+      ok = walk.side().deleteFile(reserved[i]);
+    }
+    return {ok, act_ && empties};
+  }
+
+ private:
+  // One entry that is not a state file: walked, kept, removed or left.
+  bool look(TreeWalk& walk, const ListRecord& record, const RecordedFiles& recorded) {
+    if (walk.leadsDown(record)) {
+      const std::string parent = path_;
+      path_ += "/" + record.name;
+      const bool ok = walk.walk(record.name);
+      path_ = parent;
+      return ok;
+    }
+    if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
+      ++kept_;
+      if (!act_) {
+        out("Warning: Keeping '%s/%s', %s since the last run\n", path_.c_str(), record.name.c_str(),
+            changed ? "changed" : "new");
+        noteProblem();
+      }
+      return true;
+    }
+    return !act_ || walk.side().deleteFile(record.name);
+  }
+
+  Run& run_;
+  const bool isLocal_;
+  std::string path_;  // the directory being visited, as the warnings name it
+  const bool act_;
+  int& kept_;
+};
+
+// purgeServerDatabases: follows links as the synchronisation does, and prints
+// its own messages.
+class ServerDatabasePurge : public TreeVisitor {
+ public:
+  explicit ServerDatabasePurge(LocalSide& local) : local_(local) {}
+
+  bool followsLinks() const override { return true; }
+  bool returnsWhenLost() const override { return true; }
+
+  void cannotEnter(const std::string& name) override {
+    reportError("Can't open '%s' dir on local to recursively delete server databases",
+                name.c_str());
+  }
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = local_.list(records);
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      const ListRecord& record = records[i];
+      if (record.name == kServerDatabaseName) {
+        ok = local_.deleteFile(record.name);
+      } else if (walk.leadsDown(record)) {
+        ok = walk.walk(record.name);
+      }
+    }
+    return {ok, false};
+  }
+
+  bool returned(const std::string& name, bool back) override {
+    setErrorText(!back);
+    if (!back) {
+      reportError("Can't recursively delete server databases for '%s' directory on local",
+                  name.c_str());
+    }
+    return back;
+  }
+
+ private:
+  LocalSide& local_;
+};
+
 }  // namespace
+
+int removeLocalTree(Run& run, const std::string& name) {
+  LocalRemoval removal(run.local);
+  return TreeWalk(run, run.local, removal).walk(name) ? 1 : 0;
+}
+
+int removeServerTree(Run& run, const std::string& name) {
+  ServerRemoval removal(run.server);
+  return TreeWalk(run, run.server, removal).walk(name) ? 1 : 0;
+}
 
 int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
                      bool act, int& kept) {
-  if (run.lostInTree) return 0;
-  LocalSide& local = run.local;
-  Side& side = run.side(isLocal);
-  if (isLocal && isLocalLink(local, name)) {
-    // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
-    bool ok = !act || local.deleteFile(name);
-    setErrorText(!ok);
-    return ok ? 1 : 0;
-  }
-  bool ok = side.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  const RecordedFiles recordedFiles = isLocal ? recordedHere(local) : RecordedFiles();
-  std::vector<ListRecord> records;
-  ok = side.list(records);
-  // In name order, so that the warnings read the same on every run.
-  std::sort(records.begin(), records.end(),
-            [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
-  const int keptBefore = kept;
-  std::vector<std::string> reserved;
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (isReservedName(record.name)) {
-      reserved.push_back(record.name);
-    } else if (record.isDirectory() && !record.isLink) {
-      ok = keepChangedFiles(run, isLocal, record.name, path + "/" + record.name, act, kept) != 0;
-    } else if (bool changed;
-               !record.isDirectory() && newSinceLastRun(record, recordedFiles, changed)) {
-      ++kept;
-      if (!act) {
-        out("Warning: Keeping '%s/%s', %s since the last run\n", path.c_str(),
-            record.name.c_str(), changed ? "changed" : "new");
-        noteProblem();
-      }
-    } else if (act) {
-      ok = side.deleteFile(record.name);
-    }
-  }
-  const bool empties = kept == keptBefore;
-  // A directory that keeps something keeps its state files too; the run
-  // brings them up to date when it synchronises the directory.
-  for (size_t i = 0; ok && act && empties && i < reserved.size(); ++i) {
-    ok = side.deleteFile(reserved[i]);
-  }
-  setErrorText(!ok);
-  if (!run.lostInTree && !side.changeDirectory("..")) run.lostInTree = true;
-  if (!ok) return 0;
-  if (act && empties) {
-    ok = side.removeDirectory(name);
-    setErrorText(!ok);
-  }
-  return ok ? 1 : 0;
+  ChangedFilesKeeper keeper(run, isLocal, path, act, kept);
+  return TreeWalk(run, run.side(isLocal), keeper).walk(name) ? 1 : 0;
 }
-
-namespace {
-
-// Directories the purge is inside, by device and inode, so that a symbolic link
-// back up the tree cannot make it go round for ever.
-using PurgePath = std::vector<std::pair<uint64_t, uint64_t>>;
-
-int purgeBelow(Run& run, const std::string& name, PurgePath& purgePath) {
-  LocalSide& local = run.local;
-  bool ok = local.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) {
-    reportError("Can't open '%s' dir on local to recursively delete server databases",
-                name.c_str());
-    return 0;
-  }
-  ListRecord here;
-  bool identified = local.lookUp(".", here);
-  if (identified) purgePath.emplace_back(here.device, here.inode);
-  std::vector<ListRecord> records;
-  ok = local.list(records);
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (record.name == kServerDatabaseName) {
-      ok = local.deleteFile(record.name);
-    } else if (record.isDirectory()) {
-      bool looping =
-          std::find(purgePath.begin(), purgePath.end(),
-                    std::make_pair(record.device, record.inode)) != purgePath.end() ||
-          (record.isLink && run.localStartInode != 0 &&
-           local.directoryLiesWithin(record.name, run.localStartDevice, run.localStartInode));
-      if (!looping) ok = purgeBelow(run, record.name, purgePath) != 0;
-    }
-  }
-  setErrorText(!ok);
-  if (identified) purgePath.pop_back();
-  bool returned = local.changeDirectory("..");
-  setErrorText(!returned);
-  if (!returned) {
-    run.lostInTree = true;
-    reportError("Can't recursively delete server databases for '%s' directory on local",
-                name.c_str());
-    return 0;
-  }
-  return ok ? 1 : 0;
-}
-
-}  // namespace
 
 int purgeServerDatabases(Run& run, const std::string& name) {
-  PurgePath purgePath;
-  return purgeBelow(run, name, purgePath);
+  ServerDatabasePurge purge(run.local);
+  return TreeWalk(run, run.local, purge).walk(name) ? 1 : 0;
 }
 
 }  // namespace tandrel
