@@ -53,7 +53,9 @@ void printUsage() {
       "\n");
 }
 
-int parseOptions(int count, char** arguments) {
+int parseOptions(int count, char** arguments, RunOptions& options) {
+  RunSettings& settings = options.settings;
+  StandingAnswers& always = options.always;
   bool connectionGiven = false;
   for (int i = 0; i < count; ++i) {
     const char* argument = arguments[i];
@@ -84,18 +86,18 @@ int parseOptions(int count, char** arguments) {
     }
     switch (letter) {
       case 'c':
-        alwaysRecreateDirectory = 1;
+        always.recreateDirectory = 1;
         break;
       case 'f':
-        settings.ftpWins = 1;
+        settings.ftpWins = true;
         break;
       case 'r':
-        settings.recursive = 1;
+        settings.recursive = true;
         break;
       case 'y':
-        alwaysDeleteUnchangedFile = alwaysDeleteUpdatedFile = alwaysOverwrite = 1;
-        alwaysCreateDirectory = alwaysDeleteDirectory = 1;
-        yesSwitch = 1;
+        always.deleteUnchangedFile = always.deleteUpdatedFile = always.overwrite = 1;
+        always.createDirectory = always.deleteDirectory = 1;
+        options.yesSwitch = true;
         break;
       default:
         out("\nError: Undefined parameter '%s'\n", argument);

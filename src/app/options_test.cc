@@ -14,16 +14,17 @@ namespace {
 struct Parsed {
   int status;
   std::string output;
+  RunOptions options;
 };
 
 // Parses a command line held in writable buffers (the password is wiped in place).
 Parsed parse(std::vector<std::string> arguments) {
-  resetRunState();
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
+  RunOptions options;
   ::testing::internal::CaptureStdout();
-  int status = parseOptions(static_cast<int>(pointers.size()), pointers.data());
-  return {status, ::testing::internal::GetCapturedStdout()};
+  int status = parseOptions(static_cast<int>(pointers.size()), pointers.data(), options);
+  return {status, ::testing::internal::GetCapturedStdout(), options};
 }
 
 TEST(ParseOptions, ValuesAndSwitches) {
@@ -31,13 +32,14 @@ TEST(ParseOptions, ValuesAndSwitches) {
                          "-l", "dir", "-Recursive", "-ftpWins"});
   EXPECT_EQ(parsed.status, 0);
   EXPECT_EQ(parsed.output, "");
+  const RunSettings& settings = parsed.options.settings;
   EXPECT_EQ(settings.host, "host");
   EXPECT_EQ(settings.user, "me");
   EXPECT_EQ(settings.password, "-secret");  // a value is never an option
   EXPECT_EQ(settings.serverDirectory, "b"); // the later value wins
   EXPECT_EQ(settings.localDirectory, "dir");
-  EXPECT_EQ(settings.recursive, 1);
-  EXPECT_EQ(settings.ftpWins, 1);
+  EXPECT_TRUE(settings.recursive);
+  EXPECT_TRUE(settings.ftpWins);
 }
 
 TEST(ParseOptions, MissingValuesEndWithTheirMessage) {
@@ -64,13 +66,13 @@ TEST(ParseOptions, UndefinedParametersAreReportedAndSkipped) {
   EXPECT_EQ(parsed.output,
             "\nError: Undefined parameter '-q'\n\nError: Undefined parameter '/h'\n"
             "\nError: Undefined parameter 'word'\n\nError: Undefined parameter '-'\n");
-  EXPECT_EQ(settings.user, "me");
+  EXPECT_EQ(parsed.options.settings.user, "me");
 }
 
 TEST(ParseOptions, HostTakesTheNextArgumentWhateverItIs) {
   Parsed parsed = parse({"-h", "-u", "name"});
   EXPECT_EQ(parsed.status, 0);
-  EXPECT_EQ(settings.host, "-u");
+  EXPECT_EQ(parsed.options.settings.host, "-u");
   EXPECT_EQ(parsed.output, "\nError: Undefined parameter 'name'\n");
 }
 
@@ -83,14 +85,17 @@ TEST(ParseOptions, WithoutHostUserOrPasswordPrintsUsage) {
 }
 
 TEST(ParseOptions, StandingAnswersFromYAndC) {
-  parse({"-u", "me", "-yes"});
-  EXPECT_EQ(alwaysDeleteUnchangedFile + alwaysDeleteUpdatedFile + alwaysOverwrite +
-                alwaysCreateDirectory + alwaysDeleteDirectory,
+  Parsed parsed = parse({"-u", "me", "-yes"});
+  const StandingAnswers& always = parsed.options.always;
+  EXPECT_EQ(always.deleteUnchangedFile + always.deleteUpdatedFile + always.overwrite +
+                always.createDirectory + always.deleteDirectory,
             5);
-  EXPECT_EQ(alwaysRecreateDirectory, 0);
-  parse({"-u", "me", "-C"});
-  EXPECT_EQ(alwaysRecreateDirectory, 1);
-  EXPECT_EQ(alwaysDeleteDirectory, 0);
+  EXPECT_EQ(always.recreateDirectory, 0);
+  EXPECT_TRUE(parsed.options.yesSwitch);
+  parsed = parse({"-u", "me", "-C"});
+  EXPECT_EQ(parsed.options.always.recreateDirectory, 1);
+  EXPECT_EQ(parsed.options.always.deleteDirectory, 0);
+  EXPECT_FALSE(parsed.options.yesSwitch);
 }
 
 TEST(ParseOptions, TooLongValueIsRefusedNotCut) {
@@ -101,13 +106,13 @@ TEST(ParseOptions, TooLongValueIsRefusedNotCut) {
 }
 
 TEST(ParseOptions, PasswordIsWipedFromTheArguments) {
-  resetRunState();
+  RunOptions options;
   std::string user = "-u", name = "me", option = "-p", password = "secret";
   char* arguments[] = {user.data(), name.data(), option.data(), password.data()};
   ::testing::internal::CaptureStdout();
-  parseOptions(4, arguments);
+  parseOptions(4, arguments, options);
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(settings.password, "secret");
+  EXPECT_EQ(options.settings.password, "secret");
   EXPECT_EQ(std::string(password.c_str()), "");
 }
 

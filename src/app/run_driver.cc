@@ -2,15 +2,17 @@
 
 #include "app/host_address.h"
 #include "app/options.h"
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/terminal.h"
 #include "console/transfer_status.h"
+#include "state/run_state.h"
+#include "storage/local_posix.h"
 #include "storage/netrc_file.h"
 #include "storage/replacement_journal.h"
 #include "storage/run_lock.h"
+#include "storage/server_curl.h"
 #include "storage/sides.h"
 #include "sync/directory_sync.h"
 
@@ -23,16 +25,17 @@ void printBanner() {
 }
 
 // Steps after the connection: the start directories and the synchronisation.
-void synchronizeStartDirectories() {
+void synchronizeStartDirectories(Run& run) {
+  const RunSettings& settings = run.settings;
   if (!settings.localDirectory.empty()) {
-    bool entered = localSide().changeDirectory(settings.localDirectory);
+    bool entered = run.local.changeDirectory(settings.localDirectory);
     setErrorText(!entered);
     if (!entered) {
       reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
       return;
     }
   }
-  if (settings.serverDirectory.empty() && !serverSide().knowsLogInDirectory()) {
+  if (settings.serverDirectory.empty() && !run.server.knowsLogInDirectory()) {
     // Nothing may be listed, let alone changed, in a place nobody chose.
     setErrorText(true);
     reportError("\nError: Can't read the server's path of its log-in directory");
@@ -40,7 +43,7 @@ void synchronizeStartDirectories() {
   }
   if (!settings.serverDirectory.empty()) {
     bool located = true;
-    bool entered = serverSide().enterStartDirectory(settings.serverDirectory, located);
+    bool entered = run.server.enterStartDirectory(settings.serverDirectory, located);
     setErrorText(!entered || !located);
     if (!entered) {
       reportError("\nError: Can't open ftp server directory '%s'",
@@ -48,43 +51,52 @@ void synchronizeStartDirectories() {
       return;
     }
     if (!located) {
-      reportError("Warning: Can't read the server's path of ftp server directory '%s', going on "
-                  "with '%s'",
-                  settings.serverDirectory.c_str(), serverSide().currentDirectory().c_str());
+      reportError(
+          "Warning: Can't read the server's path of ftp server directory '%s', going on "
+          "with '%s'",
+          settings.serverDirectory.c_str(), run.server.currentDirectory().c_str());
       setErrorText(false);
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
       settings.serverDirectory.c_str(), settings.host.c_str());
-  DirectorySync start("");
+  DirectorySync start(run, "");
   start.run();
+}
+
+// The log-in the settings name: the server's address, the user, and the
+// password or the netrc file that holds it. False after printing why not.
+bool logInFor(const RunSettings& settings, LogIn& logIn) {
+  std::string problem;
+  if (!parseHostArgument(settings.host, logIn.address, problem)) {
+    out("\nError: Invalid ftp host name '%s': %s\n", settings.host.c_str(), problem.c_str());
+    return false;
+  }
+  logIn.user = settings.user;
+  logIn.password = settings.password;
+  if (settings.passwordGiven) return true;
+  const std::string netrc = netrcPath();
+  NetrcState state = checkNetrcFile(netrc, logIn.address.host, settings.user);
+  if (state == NetrcState::exposed) {
+    out("\nError: Netrc file '%s' holds a password that others than its owner can read or "
+        "write; make it private (chmod 600) or take the password out\n",
+        netrc.c_str());
+    return false;
+  }
+  if (state == NetrcState::usable) logIn.netrcFile = netrc;
+  return true;
 }
 
 }  // namespace
 
 int runTandrel(int count, char** arguments) {
   printBanner();
-  if (int status = parseOptions(count - 1, arguments + 1); status != 0) return status;
+  RunOptions options;
+  if (int status = parseOptions(count - 1, arguments + 1, options); status != 0) return status;
+  const RunSettings& settings = options.settings;
 
   LogIn logIn;
-  std::string problem;
-  if (!parseHostArgument(settings.host, logIn.address, problem)) {
-    out("\nError: Invalid ftp host name '%s': %s\n", settings.host.c_str(), problem.c_str());
-    return 1;
-  }
-  logIn.user = settings.user;
-  logIn.password = settings.password;
-  if (!settings.passwordGiven) {
-    const std::string netrc = netrcPath();
-    NetrcState state = checkNetrcFile(netrc, logIn.address.host, settings.user);
-    if (state == NetrcState::exposed) {
-      out("\nError: Netrc file '%s' holds a password that others than its owner can read or "
-          "write; make it private (chmod 600) or take the password out\n",
-          netrc.c_str());
-      return 1;
-    }
-    if (state == NetrcState::usable) logIn.netrcFile = netrc;
-  }
+  if (!logInFor(settings, logIn)) return 1;
   installInterruptHandlers();
   installTransferWatch(&terminalTransferWatch());
 
@@ -102,9 +114,12 @@ int runTandrel(int count, char** arguments) {
     reportError("\nError: Can't open internet session");
     return kUsageExitStatus;
   }
+  PosixLocalSide local;
+  CurlServerSide server;
+  Run run(local, server, options);
   out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
       settings.user.c_str());
-  if (!serverSide().connect(logIn)) {
+  if (!server.connect(logIn)) {
     setErrorText(true);
     // An interrupted connection attempt is not the server's failure: the
     // interruption line says what happened.
@@ -113,13 +128,13 @@ int runTandrel(int count, char** arguments) {
                   settings.host.c_str(), settings.user.c_str());
     }
   } else {
-    LocalReplacementJournal journal;
-    serverSide().setReplacementJournal(&journal);
-    synchronizeStartDirectories();
-    serverSide().setReplacementJournal(nullptr);
-    serverSide().disconnect();
+    LocalReplacementJournal journal(local, server);
+    server.setReplacementJournal(&journal);
+    synchronizeStartDirectories(run);
+    server.setReplacementJournal(nullptr);
+    server.disconnect();
   }
-  closeSession();
+  closeSession(server);
   restoreTerminal();
 
   if (int signalNumber = interruptSignal(); signalNumber != 0) {

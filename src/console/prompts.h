@@ -1,5 +1,5 @@
 // The single-keystroke questions. Each kind of question has a standing answer
-// (a process-wide flag); once it is 1 the question is answered yes without
+// (a flag the run keeps, passed by reference); once it is 1 the question is answered yes without
 // being printed. Letters count in either case; any other key prints the
 // question again. At the end of the input (a script that ran out of answers)
 // every question is answered no, so the run finishes and the declined actions

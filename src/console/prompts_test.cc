@@ -32,8 +32,6 @@ const std::string kDeleteDirectoryD =
 
 class Prompt : public ::testing::Test {
  protected:
-  void SetUp() override { resetRunState(); }
-
   // Asks the Yes / No / Always question about 'f' on the server with `keys` at
   // hand; the printed text goes to `printed`.
   int yesNoAlways(const std::string& keys, int& standing) {
@@ -46,13 +44,14 @@ class Prompt : public ::testing::Test {
   int deleteDirectory(const std::string& keys, int& recreate) {
     ScopedKeys input(keys);
     ::testing::internal::CaptureStdout();
-    int answer = askDeleteDirectory(kDeleteDirectory, "d", alwaysDeleteDirectory, recreate,
-                                    alwaysRecreateDirectory, "local", "server");
+    int answer = askDeleteDirectory(kDeleteDirectory, "d", always.deleteDirectory, recreate,
+                                    always.recreateDirectory, "local", "server");
     printed = ::testing::internal::GetCapturedStdout();
     return answer;
   }
 
   std::string printed;
+  StandingAnswers always;
 };
 
 TEST_F(Prompt, StandingAnswerSaysYesWithoutAsking) {
@@ -90,7 +89,7 @@ TEST_F(Prompt, AnyOtherKeyAsksAgain) {
 TEST_F(Prompt, CreateQuestionTakesOnlyTheName) {
   ScopedKeys input("y");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(askYesNoAlways(kCreate, "new%dir", alwaysCreateDirectory), 1);
+  EXPECT_EQ(askYesNoAlways(kCreate, "new%dir", always.createDirectory), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Server directory 'new%dir' does not exists, do you want to create? "
             "Y(es)/N(o)/A(lways):y\n");
@@ -111,8 +110,8 @@ TEST_P(DirectoryKey, FollowsTheKeyTable) {
   EXPECT_EQ(deleteDirectory("?" + c.key, recreate), c.result);
   EXPECT_EQ(printed, kDeleteDirectoryD + "?\n" + kDeleteDirectoryD + c.key + "\n");
   EXPECT_EQ(recreate, c.recreate);
-  EXPECT_EQ(alwaysDeleteDirectory, c.alwaysDelete);
-  EXPECT_EQ(alwaysRecreateDirectory, c.alwaysRecreate);
+  EXPECT_EQ(always.deleteDirectory, c.alwaysDelete);
+  EXPECT_EQ(always.recreateDirectory, c.alwaysRecreate);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,8 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::to_string(info.index); });
 
 TEST_F(Prompt, AlwaysDeleteIsConsultedBeforeAlwaysRecreate) {
-  alwaysDeleteDirectory = 1;
-  alwaysRecreateDirectory = 1;
+  always.deleteDirectory = 1;
+  always.recreateDirectory = 1;
   int recreate = 1;
   EXPECT_EQ(deleteDirectory("n", recreate), 1);
   EXPECT_EQ(recreate, 0);
@@ -133,7 +132,7 @@ TEST_F(Prompt, AlwaysDeleteIsConsultedBeforeAlwaysRecreate) {
 }
 
 TEST_F(Prompt, AlwaysRecreateAnswersWithoutAsking) {
-  alwaysRecreateDirectory = 1;
+  always.recreateDirectory = 1;
   int recreate = 0;
   EXPECT_EQ(deleteDirectory("y", recreate), 0);
   EXPECT_EQ(recreate, 1);

@@ -11,39 +11,25 @@
 #include "console/output.h"
 #include "state/run_state.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
 namespace {
 
-// The local directories being synchronised, outermost first, by device and
-// inode: a symbolic link leading back into one of them would loop for ever.
-std::vector<std::pair<uint64_t, uint64_t>> openLocalDirectories;
-
-bool isOpenLocalDirectory(const ListRecord& record) {
-  return std::find(openLocalDirectories.begin(), openLocalDirectories.end(),
-                   std::make_pair(record.device, record.inode)) != openLocalDirectories.end();
-}
-
-// Directories outside the tree that a link has already led to in this run.
-std::vector<std::pair<uint64_t, uint64_t>> linkedLocalDirectories;
-
 // A second way into one local directory (a link into the tree, or two links to
 // one directory) would share its state files: what one way records, the other
 // would take for deletions on the server. Only the first way is followed.
-bool isSecondWayIn(const ListRecord& record) {
-  if (isOpenLocalDirectory(record)) return true;
-  if (!openLocalDirectories.empty()) {
-    const auto& start = openLocalDirectories.front();
-    if (localSide().directoryLiesWithin(record.name, start.first, start.second)) return true;
-  }
+bool isSecondWayIn(Run& run, const ListRecord& record) {
   const auto target = std::make_pair(record.device, record.inode);
-  if (std::find(linkedLocalDirectories.begin(), linkedLocalDirectories.end(), target) !=
-      linkedLocalDirectories.end()) {
+  const auto& open = run.openLocalDirectories;
+  if (std::find(open.begin(), open.end(), target) != open.end()) return true;
+  if (!open.empty() &&
+      run.local.directoryLiesWithin(record.name, open.front().first, open.front().second)) {
     return true;
   }
-  linkedLocalDirectories.push_back(target);
+  auto& linked = run.linkedLocalDirectories;
+  if (std::find(linked.begin(), linked.end(), target) != linked.end()) return true;
+  linked.push_back(target);
   return false;
 }
 
@@ -90,10 +76,11 @@ Admission admitMisread(const ListRecord& record, const char* side) {
   return Admission::unreadable;
 }
 
-Admission admitDirectory(const ListRecord& record, bool isLocal, const char* side) {
+Admission admitDirectory(Run& run, const ListRecord& record, bool isLocal, const char* side) {
   // A server directory that leads back up is a link the server may not
   // show as one.
-  if (settings.recursive && (isLocal ? record.isLink && isSecondWayIn(record) : record.loop)) {
+  if (run.settings.recursive &&
+      (isLocal ? record.isLink && isSecondWayIn(run, record) : record.loop)) {
     out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
         record.name.c_str(), side);
     noteProblem();
@@ -102,11 +89,10 @@ Admission admitDirectory(const ListRecord& record, bool isLocal, const char* sid
   return Admission::entry;
 }
 
-Admission admitFile(const ListRecord& record, bool isLocal) {
+Admission admitFile(Run& run, const ListRecord& record, bool isLocal) {
   if (!isLocal && record.timeShown == TimeShown::none) {
-    static bool warned = false;
-    if (!warned) {
-      warned = true;
+    if (!run.warnedNoWriteTimes) {
+      run.warnedNoWriteTimes = true;
       out("Warning: The server gives no write times: changes of its files can't be seen\n");
       noteProblem();
     }
@@ -116,7 +102,7 @@ Admission admitFile(const ListRecord& record, bool isLocal) {
 
 // Whether a listed record becomes an entry. Says why when it does not and the
 // user should know.
-Admission admit(const ListRecord& record, bool isLocal) {
+Admission admit(Run& run, const ListRecord& record, bool isLocal) {
   const std::string& name = record.name;
   const char* side = isLocal ? "local" : "server";
   if (record.kind == RecordKind::unreadable || record.kind == RecordKind::leadsOut) {
@@ -140,9 +126,9 @@ Admission admit(const ListRecord& record, bool isLocal) {
       noteProblem();
       return Admission::skipped;
     case RecordKind::directory:
-      return admitDirectory(record, isLocal, side);
+      return admitDirectory(run, record, isLocal, side);
     default:
-      return admitFile(record, isLocal);
+      return admitFile(run, record, isLocal);
   }
 }
 
@@ -193,12 +179,13 @@ EntryList keepMarkers(EntryList sorted) {
 
 }  // namespace
 
-EntryList admitListed(const std::vector<ListRecord>& records, bool isLocal, bool& unreadLines) {
+EntryList admitListed(Run& run, const std::vector<ListRecord>& records, bool isLocal,
+                      bool& unreadLines) {
   EntryList entries;
   std::vector<std::string> skippedNames;
   entries.reserve(records.size());
   for (const ListRecord& record : records) {
-    switch (admit(record, isLocal)) {
+    switch (admit(run, record, isLocal)) {
       case Admission::entry: entries.push_back(std::make_unique<Entry>(record)); break;
       case Admission::ignored: break;
       case Admission::skipped: skippedNames.push_back(record.name); break;
@@ -223,10 +210,10 @@ EntryList admitListed(const std::vector<ListRecord>& records, bool isLocal, bool
   return keepMarkers(std::move(entries));
 }
 
-void enterLocalDirectory(uint64_t device, uint64_t inode) {
-  openLocalDirectories.emplace_back(device, inode);
+void enterLocalDirectory(Run& run, uint64_t device, uint64_t inode) {
+  run.openLocalDirectories.emplace_back(device, inode);
 }
 
-void leaveLocalDirectory() { openLocalDirectories.pop_back(); }
+void leaveLocalDirectory(Run& run) { run.openLocalDirectories.pop_back(); }
 
 }  // namespace tandrel

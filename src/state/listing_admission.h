@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "state/entry.h"
+#include "state/run_state.h"
 #include "storage/list_record.h"
 
 namespace tandrel {
@@ -18,13 +19,14 @@ namespace tandrel {
 // the order listed), each skipped name as a skipped file and a skipped
 // directory that take the place of any entry of that name and kind. Sets
 // `unreadLines` when a listing line may have been any entry of the directory.
-EntryList admitListed(const std::vector<ListRecord>& records, bool isLocal, bool& unreadLines);
+EntryList admitListed(Run& run, const std::vector<ListRecord>& records, bool isLocal,
+                      bool& unreadLines);
 
 // The local directories being synchronised, outermost first, by device and
 // inode: a directory link that leads back into one of them, or a second link
 // to one directory, is skipped.
-void enterLocalDirectory(uint64_t device, uint64_t inode);
+void enterLocalDirectory(Run& run, uint64_t device, uint64_t inode);
 // Forgets the innermost one.
-void leaveLocalDirectory();
+void leaveLocalDirectory(Run& run);
 
 }  // namespace tandrel

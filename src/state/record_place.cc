@@ -1,7 +1,6 @@
 #include "state/record_place.h"
 
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
@@ -13,9 +12,9 @@ std::string placeFileBytes(const Place& place) {
   return place.path + "\nlocal " + place.local + "\nserver " + place.server + "\n";
 }
 
-bool recordsBelongHere(const Place& place, bool parentVouches) {
+bool recordsBelongHere(LocalSide& local, const Place& place, bool parentVouches) {
   std::string bytes;
-  if (!localSide().readFile(std::string(kPlaceName), bytes)) return parentVouches;
+  if (!local.readFile(std::string(kPlaceName), bytes)) return parentVouches;
   const size_t pathEnd = bytes.find('\n');
   if (pathEnd != std::string::npos && bytes.compare(0, pathEnd, place.path) == 0 &&
       pathEnd == place.path.size()) {

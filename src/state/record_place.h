@@ -15,6 +15,8 @@
 
 #include <string>
 
+#include "storage/local_side.h"
+
 namespace tandrel {
 
 struct Place {
@@ -33,6 +35,6 @@ std::string placeFileBytes(const Place& place);
 // place file names its path or both its directories, or there is no place file
 // and the parent's records vouch for the directory (they know it, or the
 // parent has none).
-bool recordsBelongHere(const Place& place, bool parentVouches);
+bool recordsBelongHere(LocalSide& local, const Place& place, bool parentVouches);
 
 }  // namespace tandrel

@@ -1,9 +1,17 @@
-// The process-wide state of a run: the settings from the command line, the
-// standing answers to the questions, and the two flags of a run that lost its
-// place in the directory tree. All start at zero or empty.
+// What one run works with: the settings from the command line, the standing
+// answers to the questions, the two sides, and the state of the walk through
+// the directory tree. The run driver creates one Run and passes it down to
+// everything that reads or changes it; tests create their own.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "storage/local_side.h"
+#include "storage/server_side.h"
 
 namespace tandrel {
 
@@ -17,32 +25,70 @@ struct RunSettings {
   bool passwordGiven = false;   // -p given, even empty: the netrc file is not read
   std::string serverDirectory;  // -s; empty: the log-in directory
   std::string localDirectory;   // -l; empty: the working directory at start
-  int recursive = 0;            // -r: subdirectories too
-  int ftpWins = 0;              // -f: the server side wins file conflicts
+  bool recursive = false;       // -r: subdirectories too
+  bool ftpWins = false;         // -f: the server side wins file conflicts
 };
 
-extern RunSettings settings;
+// Standing answers: 1 means the question is answered yes in advance. A
+// person's Always sets one during the run.
+struct StandingAnswers {
+  int deleteUnchangedFile = 0;
+  int deleteUpdatedFile = 0;
+  int overwrite = 0;
+  int createDirectory = 0;
+  int deleteDirectory = 0;
+  int recreateDirectory = 0;
+};
 
-// Standing answers: 1 means the question is answered yes in advance.
-extern int alwaysDeleteUnchangedFile;
-extern int alwaysDeleteUpdatedFile;
-extern int alwaysOverwrite;
-extern int alwaysCreateDirectory;
-extern int alwaysDeleteDirectory;
-extern int alwaysRecreateDirectory;
-// 1 when -y gave the standing answers: nobody sees what a deletion takes, so
-// the run refuses deletions a person would have had to see (new files inside
-// a deleted directory, a side that suddenly lists as empty). A person's
-// Always sets the standing answer but not this.
-extern int yesSwitch;
+// Everything the command line decides.
+struct RunOptions {
+  RunSettings settings;
+  StandingAnswers always;
+  // Set when -y gave the standing answers: nobody sees what a deletion takes, so
+  // the run refuses deletions a person would have had to see (new files inside
+  // a deleted directory, a side that suddenly lists as empty). A person's
+  // Always sets the standing answer but not this.
+  bool yesSwitch = false;
+};
 
-// Set when a return to a parent directory failed inside a tree walk; the run
-// then stops and saves nothing more.
-extern int lostInTree;
-// Set once the abort message has been printed.
-extern int abortReported;
+struct Run {
+  Run(LocalSide& local, ServerSide& server, const RunOptions& options = {})
+      : settings(options.settings),
+        always(options.always),
+        yesSwitch(options.yesSwitch),
+        local(local),
+        server(server) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
 
-// Puts everything above back to its start values (for tests).
-void resetRunState();
+  RunSettings settings;
+  StandingAnswers always;
+  bool yesSwitch = false;
+
+  LocalSide& local;
+  ServerSide& server;
+  // The local side for isLocal, else the server side.
+  Side& side(bool isLocal) const {
+    if (isLocal) return local;
+    return server;
+  }
+
+  // Set when a return to a parent directory failed inside a tree walk; the run
+  // then stops and saves nothing more.
+  bool lostInTree = false;
+  // Set once the abort message has been printed.
+  bool abortReported = false;
+  // The local start directory, by device and inode (0, 0 until known): a link
+  // back into the tree is not followed by the walk, nor by the purge.
+  uint64_t localStartDevice = 0;
+  uint64_t localStartInode = 0;
+  // The local directories being synchronised, outermost first, by device and
+  // inode: a link leading back into one of them would loop for ever.
+  std::vector<std::pair<uint64_t, uint64_t>> openLocalDirectories;
+  // Directories outside the tree that a link has already led to in this run.
+  std::vector<std::pair<uint64_t, uint64_t>> linkedLocalDirectories;
+  // The warning that the server gives no write times has been printed.
+  bool warnedNoWriteTimes = false;
+};
 
 }  // namespace tandrel

@@ -11,7 +11,6 @@
 #include "state/state_database.h"
 #include "storage/failure.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
@@ -25,15 +24,16 @@ struct GroupWrite {
   std::optional<std::string> old;
 };
 
-bool writeOrRemove(const std::string& name, const std::optional<std::string>& bytes) {
-  if (bytes) return localSide().replaceFile(name, *bytes);
-  return localSide().deleteFile(name) || lastFailure().kind == FailureKind::notFound;
+bool writeOrRemove(LocalSide& side, const std::string& name,
+                   const std::optional<std::string>& bytes) {
+  if (bytes) return side.replaceFile(name, *bytes);
+  return side.deleteFile(name) || lastFailure().kind == FailureKind::notFound;
 }
 
 }  // namespace
 
 void saveTogether(SideListing& local, SideListing& server) {
-  if (lostInTree || (local.empty() && server.empty())) return;
+  if (local.run.lostInTree || (local.empty() && server.empty())) return;
   const bool localSaves = local.needsSave(), serverSaves = server.needsSave();
   local.saved = server.saved = true;
   if (!localSaves && !serverSaves) return;
@@ -51,21 +51,21 @@ void saveTogether(SideListing& local, SideListing& server) {
   }
   std::string bound;
   if (!local.place.path.empty() &&
-      (!localSide().readFile(std::string(kPlaceName), bound) ||
+      (!local.run.local.readFile(std::string(kPlaceName), bound) ||
        bound != placeFileBytes(local.place))) {
     group.push_back({std::string(kPlaceName), placeFileBytes(local.place),
                      "Warning: Can't save database place file", std::nullopt});
   }
   for (GroupWrite& write : group) {
     std::string bytes;
-    if (localSide().readFile(write.name, bytes)) write.old = std::move(bytes);
+    if (local.run.local.readFile(write.name, bytes)) write.old = std::move(bytes);
   }
   for (size_t i = 0; i < group.size(); ++i) {
-    if (writeOrRemove(group[i].name, group[i].bytes)) continue;
+    if (writeOrRemove(local.run.local, group[i].name, group[i].bytes)) continue;
     setErrorText(true);
     reportError("%s", group[i].warning);
     const Failure failure = lastFailure();
-    while (i-- > 0) writeOrRemove(group[i].name, group[i].old);
+    while (i-- > 0) writeOrRemove(local.run.local, group[i].name, group[i].old);
     recordFailure(failure.kind, failure.text);
     return;
   }

@@ -13,14 +13,13 @@
 #include "state/records_merge.h"
 #include "state/run_state.h"
 #include "state/state_database.h"
-#include "storage/sides.h"
 #include "storage/transfer.h"
 
 namespace tandrel {
 
 int SideListing::open(const std::string& name) {
   if (!name.empty()) {
-    bool ok = isLocal ? localSide().changeDirectory(name) : serverSide().changeDirectory(name);
+    bool ok = run.side(isLocal).changeDirectory(name);
     setErrorText(!ok);
     if (!ok) {
       reportError(isLocal ? "Error: Can't change local directory to '%s'"
@@ -32,11 +31,11 @@ int SideListing::open(const std::string& name) {
   }
   // A replacement a run left half done here is finished or undone before the
   // listing could take its copies for files of their own, or for leftovers.
-  keepTemporaries_ = !isLocal && !settleReplacement();
+  keepTemporaries_ = !isLocal && !settleReplacement(run.local, run.server);
   if (isLocal) {
     ListRecord here;
-    if (localSide().lookUp(".", here)) {
-      enterLocalDirectory(here.device, here.inode);
+    if (run.local.lookUp(".", here)) {
+      enterLocalDirectory(run, here.device, here.inode);
       identified_ = true;
       place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
@@ -46,9 +45,11 @@ int SideListing::open(const std::string& name) {
                         : "Error: Can't load server directory file list");
     return 0;
   }
-  if (isLocal && !place.path.empty()) recordsIgnored = !recordsBelongHere(place, parentVouches);
+  if (isLocal && !place.path.empty()) {
+    recordsIgnored = !recordsBelongHere(run.local, place, parentVouches);
+  }
   std::optional<EntryList> recorded = EntryList();
-  if (!recordsIgnored) recorded = loadDatabase(isLocal);
+  if (!recordsIgnored) recorded = loadDatabase(run.local, isLocal);
   if (!recorded) {
     reportError("Warning: Can't load %s database file '%s'", sideName(), databaseFileName(isLocal));
     recorded = EntryList();
@@ -61,11 +62,11 @@ int SideListing::open(const std::string& name) {
 
 bool SideListing::listDirectory() {
   std::vector<ListRecord> records;
-  bool ok = isLocal ? localSide().list(records) : serverSide().list(records);
+  bool ok = run.side(isLocal).list(records);
   setErrorText(!ok);
   if (!ok) return false;
-  if (!keepTemporaries_) removeAbandonedTemporaries(isLocal, records);
-  EntryList admitted = admitListed(records, isLocal, unreadLines_);
+  if (!keepTemporaries_) removeAbandonedTemporaries(run.side(isLocal), records);
+  EntryList admitted = admitListed(run, records, isLocal, unreadLines_);
   for (auto& entry : admitted) entries_.push_back(std::move(entry));
   return true;
 }
@@ -118,25 +119,25 @@ std::string SideListing::encodedRecords() const { return encodeDatabase(entries_
 
 void SideListing::close() {
   if (!entries_.empty()) {
-    if (!lostInTree && !saved) saveDatabase(isLocal, entries_);
+    if (!run.lostInTree && !saved) saveDatabase(run.local, isLocal, entries_);
     entries_.clear();
   }
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
-    if (!lostInTree) {
-      bool ok = isLocal ? localSide().changeDirectory("..") : serverSide().changeDirectory("..");
+    if (!run.lostInTree) {
+      bool ok = run.side(isLocal).changeDirectory("..");
       setErrorText(!ok);
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.
-      if (!ok) lostInTree = 1;
+      if (!ok) run.lostInTree = true;
     }
     entered = false;
   }
   unreadLines_ = false;
   saved = false;
   if (identified_) {
-    leaveLocalDirectory();
+    leaveLocalDirectory(run);
     identified_ = false;
   }
   cursor_.reset();

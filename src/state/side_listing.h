@@ -19,12 +19,13 @@
 
 #include "state/entry.h"
 #include "state/record_place.h"
+#include "state/run_state.h"
 
 namespace tandrel {
 
 class SideListing {
  public:
-  explicit SideListing(bool isLocal) : isLocal(isLocal) {}
+  SideListing(Run& run, bool isLocal) : run(run), isLocal(isLocal) {}
   ~SideListing() { close(); }
   SideListing(const SideListing&) = delete;
   SideListing& operator=(const SideListing&) = delete;
@@ -58,7 +59,7 @@ class SideListing {
   // did), frees the entries and leaves the directory it entered. Safe to call
   // more than once. Once the run has lost its place in the tree, nothing is
   // saved and no directory is changed; a failed return to the parent is
-  // itself such a loss and sets lostInTree.
+  // itself such a loss and sets the run's lostInTree.
   void close();
 
   // Whether closing would write this side's database.
@@ -70,6 +71,8 @@ class SideListing {
   const char* sideName() const { return isLocal ? "local" : "server"; }
   const char* otherSideName() const { return isLocal ? "server" : "local"; }
 
+  // The run this listing belongs to: its sides, settings and walk state.
+  Run& run;
   const bool isLocal;
   // Set before open. The place the directory's records must belong to (its
   // path empty: not checked; the local directory is filled in by open), and

@@ -14,6 +14,7 @@
 #include "state/run_state.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
+#include "support/test_run.h"
 
 namespace tandrel {
 namespace {
@@ -33,16 +34,17 @@ std::string describe(const SideListing& listing) {
 
 class LocalListing : public ::testing::Test {
  protected:
-  void SetUp() override { resetRunState(); }
   // Lists the tree and saves a database in which everything is recorded.
   void recordEverything() {
-    SideListing listing(1);
+    SideListing listing(run, true);
     ASSERT_EQ(listing.open(""), 1);
     for (Entry& e : listing.entries()) commitEntry(&e, 1);
     listing.close();
   }
   TempTree tree;
   ScopedDirectory here{tree.path()};
+  testing::TestRun sides;
+  tandrel::Run& run = sides.run;
 };
 
 TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
@@ -57,7 +59,7 @@ TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
   tree.write(inUse, "another machine's run, in use");
   tree.write("zztandrel.zztemp.host.0123456789abcdef.7.8.0009", "another machine's, old");
   tree.write("zztandrel.zztemplate.txt", "a file like any other");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 zztandrel.zztemplate.txt:2 a-dir/:2");
   EXPECT_FALSE(tree.exists("zztandrel.zztemp")) << "abandoned for more than a day";
@@ -77,7 +79,7 @@ TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {
   tree.setMtime("older", 500);
   tree.remove("gone");
   tree.write("fresh", "1");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), "changed:4 fresh:2 gone:3 older:1 same:1 dir/:1");
   auto entries = listing.entries();
@@ -91,7 +93,7 @@ TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
   recordEverything();
   tree.remove("x");
   tree.write("x", "now a file");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(describe(listing), "x:2 x/:3");
 }
@@ -99,7 +101,7 @@ TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
 TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
   tree.mkdir("d1");
   tree.mkdir("d2");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(listing.first(0), nullptr);  // only directories
   EXPECT_EQ(listing.next(0), nullptr);   // does not move past a directory
@@ -112,7 +114,7 @@ TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
 
 TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
   tree.write("b", "1");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   Entry* b = listing.first(0);
   auto a = std::make_unique<Entry>();
@@ -130,7 +132,7 @@ TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
 
 TEST_F(LocalListing, EntriesHeldByTheWalkSurviveInsertions) {
   for (char name = 'b'; name <= 'k'; ++name) tree.write(std::string(1, name), "1");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ASSERT_EQ(listing.open(""), 1);
   std::vector<Entry*> held;
   for (Entry* e = listing.first(0); e != nullptr; e = listing.next(0)) {
@@ -158,20 +160,20 @@ TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
   tree.mkdir("sub");
   tree.write("sub/f", "1");
   {
-    SideListing listing(1);
+    SideListing listing(run, true);
     ASSERT_EQ(listing.open("sub"), 1);
     EXPECT_EQ(describe(listing), "f:2");
     commitEntry(&listing.entries()[0], 1);
   }
   EXPECT_TRUE(tree.exists("sub/zztandrel.zzlocaldb"));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
-  SideListing again(1);
+  SideListing again(run, true);
   ASSERT_EQ(again.open(""), 1);  // back where we started
   EXPECT_EQ(describe(again), "sub/:2");
 }
 
 TEST_F(LocalListing, MissingDirectoryIsReported) {
-  SideListing listing(1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(listing.open("nowhere"), 0);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -183,7 +185,7 @@ TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
   tree.write("fine", "1");
   ASSERT_EQ(mkfifo("pipe", 0600), 0);
   ASSERT_EQ(symlink("nowhere", "dangling"), 0);
-  SideListing listing(1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(listing.open(""), 1);
   std::string output = ::testing::internal::GetCapturedStdout();
@@ -200,7 +202,7 @@ TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
 TEST_F(LocalListing, DamagedDatabaseWarnsAndEverythingIsNew) {
   tree.write("a", "1");
   tree.write("zztandrel.zzlocaldb", "TANDRELDATABASE\x01");
-  SideListing listing(1);
+  SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(listing.open(""), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),

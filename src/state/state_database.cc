@@ -7,8 +7,8 @@
 
 #include "console/error_text.h"
 #include "storage/failure.h"
+#include "storage/local_side.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 
 namespace tandrel {
 
@@ -98,10 +98,10 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
   return ok;
 }
 
-std::optional<EntryList> loadDatabase(bool isLocal) {
+std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal) {
   std::string bytes;
   EntryList list;
-  if (!localSide().readFile(databaseFileName(isLocal), bytes)) {
+  if (!local.readFile(databaseFileName(isLocal), bytes)) {
     bool missing = lastFailure().kind == FailureKind::notFound;
     setErrorText(!missing);
     if (!missing) return std::nullopt;
@@ -111,11 +111,11 @@ std::optional<EntryList> loadDatabase(bool isLocal) {
   return list;
 }
 
-bool saveDatabase(bool isLocal, const EntryList& list) {
+bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list) {
   if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
     return true;
   }
-  bool saved = localSide().replaceFile(databaseFileName(isLocal), encodeDatabase(list));
+  bool saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
   setErrorText(!saved);
   if (!saved) {
     reportError(isLocal ? "Warning: Can't save local database file"

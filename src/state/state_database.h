@@ -11,6 +11,7 @@
 #include <string>
 
 #include "state/entry.h"
+#include "storage/local_side.h"
 
 namespace tandrel {
 
@@ -22,13 +23,13 @@ const char* databaseFileName(bool isLocal);
 // A missing file or one with another magic is an empty database and clears the
 // error text; a file that cannot be opened sets it; a file that ends early
 // leaves it as it was.
-std::optional<EntryList> loadDatabase(bool isLocal);
+std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal);
 
 // Writes every entry that is not Dropped, if any entry of the list is touched;
 // otherwise leaves the file alone. The new file replaces the old one only once
 // it is complete. Returns false after printing the warning when the file
 // could not be written.
-bool saveDatabase(bool isLocal, const EntryList& list);
+bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list);
 
 // The file's bytes for a list, and a list from a file's bytes (for tests and
 // tools). decode returns false for a truncated file, with `list` left empty.

@@ -8,7 +8,6 @@
 #include "console/error_text.h"
 #include "storage/local_posix.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
@@ -110,10 +109,11 @@ class DatabaseFiles : public ::testing::Test {
  protected:
   TempTree tree;
   ScopedDirectory here{tree.path()};
+  PosixLocalSide local;
 };
 
 TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
-  std::optional<EntryList> list = loadDatabase(true);
+  std::optional<EntryList> list = loadDatabase(local, true);
   ASSERT_TRUE(list.has_value());
   EXPECT_TRUE(list->empty());
   EXPECT_TRUE(errorText().empty());
@@ -121,25 +121,23 @@ TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
 
 TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
   EntryList list = listOf(entry("a", 5, 0, Unchanged));
-  EXPECT_TRUE(saveDatabase(true, list));
+  EXPECT_TRUE(saveDatabase(local, true, list));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
   list[0]->state = Dropped;
   list[0]->touched = 1;
-  EXPECT_TRUE(saveDatabase(false, list));
+  EXPECT_TRUE(saveDatabase(local, false, list));
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
   EXPECT_FALSE(tree.exists(temporaryName()));
 }
 
 TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   tree.write("zztandrel.zzlocaldb", kTwoRecords);
-  FaultyLocalSide faulty(localSide());
-  installLocalSide(&faulty);
+  FaultyLocalSide faulty(local);
   faulty.replaceFileFault.arm();
   EntryList list = listOf(entry("a", 5, 0, New, 1));
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(saveDatabase(true, list));
+  EXPECT_FALSE(saveDatabase(faulty, true, list));
   std::string output = ::testing::internal::GetCapturedStdout();
-  installLocalSide(nullptr);
   EXPECT_EQ(faulty.replaceFileFault.fired, 1);
   EXPECT_EQ(output, "Warning: Can't save local database file - Injected failure\n");
   EXPECT_EQ(tree.read("zztandrel.zzlocaldb"), kTwoRecords);
@@ -147,24 +145,22 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
 
 TEST_F(DatabaseFiles, UnreadableFileFailsAndSetsTheErrorText) {
   tree.write("zztandrel.zzlocaldb", kTwoRecords);
-  FaultyLocalSide faulty(localSide());
-  installLocalSide(&faulty);
+  FaultyLocalSide faulty(local);
   faulty.readFileFault.arm("zztandrel.zzlocaldb");
-  const bool loaded = loadDatabase(true).has_value();
-  installLocalSide(nullptr);
+  const bool loaded = loadDatabase(faulty, true).has_value();
   EXPECT_FALSE(loaded);
   EXPECT_EQ(errorText(), "Injected failure\n");
 }
 
 TEST_F(DatabaseFiles, TruncatedFileFailsToLoadWholeOnesLoad) {
   tree.write("zztandrel.zzserverdb", kTwoRecords.substr(0, kTwoRecords.size() - 1));
-  EXPECT_FALSE(loadDatabase(false).has_value());
+  EXPECT_FALSE(loadDatabase(local, false).has_value());
   tree.write("zztandrel.zzserverdb", kEmpty);
-  std::optional<EntryList> list = loadDatabase(false);
+  std::optional<EntryList> list = loadDatabase(local, false);
   ASSERT_TRUE(list.has_value());
   EXPECT_TRUE(list->empty());
   tree.write("zztandrel.zzserverdb", kTwoRecords);
-  list = loadDatabase(false);
+  list = loadDatabase(local, false);
   ASSERT_TRUE(list.has_value());
   ASSERT_EQ(list->size(), 2u);
   EXPECT_EQ((*list)[1]->name, "d");

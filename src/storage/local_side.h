@@ -11,13 +11,12 @@
 
 #include "storage/byte_stream.h"
 #include "storage/list_record.h"
+#include "storage/side.h"
 
 namespace tandrel {
 
-class LocalSide {
+class LocalSide : public Side {
  public:
-  virtual ~LocalSide() = default;
-
   // Makes `name` the working directory. "..", after a change into a directory,
   // returns to exactly the directory that was left (even when the way in was a
   // symbolic link); any other name is entered as given.

@@ -3,8 +3,9 @@
 #include <string_view>
 
 #include "storage/failure.h"
+#include "storage/local_side.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
+#include "storage/server_side.h"
 
 namespace tandrel {
 
@@ -35,61 +36,61 @@ bool decode(const std::string& bytes, Replacement& replacement) {
 
 enum class Presence { present, absent, unknown };
 
-Presence presence(const std::string& name) {
+Presence presence(ServerSide& server, const std::string& name) {
   ListRecord record;
-  if (serverSide().lookUp(name, record)) return Presence::present;
+  if (server.lookUp(name, record)) return Presence::present;
   return lastFailure().kind == FailureKind::notFound ? Presence::absent : Presence::unknown;
 }
 
-bool removeIfPresent(const std::string& name) {
-  const Presence there = presence(name);
+bool removeIfPresent(ServerSide& server, const std::string& name) {
+  const Presence there = presence(server, name);
   if (there == Presence::absent) return true;
-  return there == Presence::present && serverSide().deleteFile(name);
+  return there == Presence::present && server.deleteFile(name);
 }
 
-bool settleOnServer(const Replacement& r) {
-  const Presence real = presence(r.name);
+bool settleOnServer(ServerSide& server, const Replacement& r) {
+  const Presence real = presence(server, r.name);
   if (real == Presence::unknown) return false;
   if (real == Presence::present) {
     // Either the old copy never left (the new one is still complete locally,
     // which shows as changed) or the new one already took its place.
-    return removeIfPresent(r.temporary) && removeIfPresent(r.aside);
+    return removeIfPresent(server, r.temporary) && removeIfPresent(server, r.aside);
   }
-  const Presence aside = presence(r.aside);
+  const Presence aside = presence(server, r.aside);
   if (aside == Presence::unknown) return false;
   if (aside == Presence::present) {
-    return serverSide().renameFile(r.aside, r.name) && removeIfPresent(r.temporary);
+    return server.renameFile(r.aside, r.name) && removeIfPresent(server, r.temporary);
   }
-  const Presence fresh = presence(r.temporary);
+  const Presence fresh = presence(server, r.temporary);
   if (fresh == Presence::unknown) return false;
-  return fresh == Presence::absent || serverSide().renameFile(r.temporary, r.name);
+  return fresh == Presence::absent || server.renameFile(r.temporary, r.name);
 }
 
 }  // namespace
 
 bool LocalReplacementJournal::begin(const Replacement& replacement) {
-  return localSide().replaceFile(std::string(kJournalName), encode(replacement));
+  return local_.replaceFile(std::string(kJournalName), encode(replacement));
 }
 
 void LocalReplacementJournal::end() {
   const Failure failure = lastFailure();
-  localSide().deleteFile(std::string(kJournalName));
+  local_.deleteFile(std::string(kJournalName));
   recordFailure(failure.kind, failure.text);
 }
 
-bool LocalReplacementJournal::settle() { return settleReplacement(); }
+bool LocalReplacementJournal::settle() { return settleReplacement(local_, server_); }
 
-bool settleReplacement() {
+bool settleReplacement(LocalSide& local, ServerSide& server) {
   const Failure failure = lastFailure();
   std::string bytes;
   bool settled = true;
-  if (!localSide().readFile(std::string(kJournalName), bytes)) {
+  if (!local.readFile(std::string(kJournalName), bytes)) {
     settled = lastFailure().kind == FailureKind::notFound;
   } else {
     Replacement replacement;
     // A record we cannot read names nothing we could act on.
-    settled = !decode(bytes, replacement) || settleOnServer(replacement);
-    if (settled) localSide().deleteFile(std::string(kJournalName));
+    settled = !decode(bytes, replacement) || settleOnServer(server, replacement);
+    if (settled) local.deleteFile(std::string(kJournalName));
   }
   recordFailure(failure.kind, failure.text);
   return settled;

@@ -36,13 +36,21 @@ class ReplacementJournal {
   virtual bool settle() = 0;
 };
 
-// The journal of the local working directory, settled through serverSide()
-// with the server in the matching directory.
+class LocalSide;
+class ServerSide;
+
+// The journal of the local working directory, settled through `server` with
+// the server in the matching directory.
 class LocalReplacementJournal : public ReplacementJournal {
  public:
+  LocalReplacementJournal(LocalSide& local, ServerSide& server) : local_(local), server_(server) {}
   bool begin(const Replacement& replacement) override;
   void end() override;
   bool settle() override;
+
+ private:
+  LocalSide& local_;
+  ServerSide& server_;
 };
 
 // Reads the record of the local working directory, if any, and settles it on
@@ -52,6 +60,6 @@ class LocalReplacementJournal : public ReplacementJournal {
 // the real name, the old one is deleted; with no file under the real name and
 // no old copy, the new copy takes the name. Returns true when there was no
 // record or it is settled and removed. Leaves the failure record as it was.
-bool settleReplacement();
+bool settleReplacement(LocalSide& local, ServerSide& server);
 
 }  // namespace tandrel

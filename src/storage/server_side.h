@@ -16,6 +16,7 @@
 #include "storage/byte_stream.h"
 #include "storage/list_record.h"
 #include "storage/replacement_journal.h"
+#include "storage/side.h"
 
 namespace tandrel {
 
@@ -40,10 +41,8 @@ struct LogIn {
   std::string netrcFile = {};
 };
 
-class ServerSide {
+class ServerSide : public Side {
  public:
-  virtual ~ServerSide() = default;
-
   // Connects and logs in; the current directory becomes the log-in directory.
   virtual bool connect(const LogIn& logIn) = 0;
   // Ends the connection (QUIT); safe to call when not connected.

@@ -1,27 +1,15 @@
-// The two sides the run works on. The tool installs the real ones at start;
-// tests install their own (a fault-injecting wrapper around a real side).
+// The run's use of the network library, which the server side needs before it
+// can connect. The sides themselves belong to whoever runs the synchronisation:
+// the tool creates the real ones, tests their own.
 #pragma once
 
-#include "storage/local_side.h"
 #include "storage/server_side.h"
 
 namespace tandrel {
 
-LocalSide& localSide();
-ServerSide& serverSide();
-
-// Makes `side` the one returned from now on; nullptr restores the real one.
-// The caller keeps ownership.
-void installLocalSide(LocalSide* side);
-void installServerSide(ServerSide* side);
-
-}  // namespace tandrel
-
-namespace tandrel {
-
-// Opens and closes the run's use of the network library (the "internet
-// session"): everything the server side needs before it can connect.
+// Opens the run's use of the network library (the "internet session").
 bool openSession();
-void closeSession();
+// Disconnects `server` (safe when it is not connected) and closes the session.
+void closeSession(ServerSide& server);
 
 }  // namespace tandrel

@@ -6,7 +6,6 @@
 #include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
 #include "storage/transfer_watch.h"
 
 namespace tandrel {
@@ -18,13 +17,14 @@ constexpr char kChanged[] = "The file changed while it was copied\n";
 // Reports one transfer to the installed watch, from start to end.
 class WatchedTransfer {
  public:
-  explicit WatchedTransfer(int64_t knownTotal) : watch_(transferWatch()) {
+  WatchedTransfer(ServerSide& server, int64_t knownTotal)
+      : watch_(transferWatch()), server_(server) {
     watch_.started(knownTotal);
-    serverSide().setProgressObserver(
+    server_.setProgressObserver(
         [this](int64_t done, int64_t total) { watch_.progress(done, total); });
   }
   ~WatchedTransfer() {
-    serverSide().setProgressObserver(nullptr);
+    server_.setProgressObserver(nullptr);
     watch_.finished();
   }
   WatchedTransfer(const WatchedTransfer&) = delete;
@@ -32,6 +32,7 @@ class WatchedTransfer {
 
  private:
   TransferWatch& watch_;
+  ServerSide& server_;
 };
 
 // Reads a local file for an upload and, at its end, checks that the file is
@@ -41,8 +42,9 @@ class WatchedTransfer {
 // that failed it into place.
 class CheckedSource : public ByteSource {
  public:
-  CheckedSource(ByteSource& inner, const std::string& name, const ListedSource& listed)
-      : inner_(inner), name_(name), listed_(listed) {}
+  CheckedSource(LocalSide& local, ByteSource& inner, const std::string& name,
+                const ListedSource& listed)
+      : local_(local), inner_(inner), name_(name), listed_(listed) {}
 
   long read(char* buffer, size_t capacity) override {
     if (checked_) return 0;
@@ -50,8 +52,8 @@ class CheckedSource : public ByteSource {
     if (got > 0) read_ += got;
     if (got != 0) return got;
     ListRecord now;
-    if (!localSide().lookUp(name_, now) || now.writeTime != listed_.writeTime ||
-        now.size != read_ || (listed_.size >= 0 && read_ != listed_.size)) {
+    if (!local_.lookUp(name_, now) || now.writeTime != listed_.writeTime || now.size != read_ ||
+        (listed_.size >= 0 && read_ != listed_.size)) {
       recordFailure(FailureKind::system, kChanged);
       return -1;
     }
@@ -60,6 +62,7 @@ class CheckedSource : public ByteSource {
   }
 
  private:
+  LocalSide& local_;
   ByteSource& inner_;
   const std::string& name_;
   ListedSource listed_;
@@ -69,16 +72,16 @@ class CheckedSource : public ByteSource {
 
 }  // namespace
 
-bool getFile(const std::string& name, const ListedSource& listed) {
-  LocalSide& local = localSide();
+bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed) {
   std::unique_ptr<ByteSink> sink = local.createTemporary();
   if (!sink) return false;
   int64_t received = 0;
   ListRecord after;
   bool ok;
   {
-    WatchedTransfer watched(listed.size);
-    ok = serverSide().download(name, *sink, received, after);
+    WatchedTransfer watched(server, listed.size);
+    ok = server.download(name, *sink, received, after);
   }
   sink.reset();
   // A size the listing did not give is not checked; a server link's listed
@@ -101,40 +104,35 @@ bool getFile(const std::string& name, const ListedSource& listed) {
   return local.commitTemporary(name);
 }
 
-bool putFile(const std::string& name, const ListedSource& listed, int64_t& sent,
-             bool& targetGone) {
+bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed, int64_t& sent, bool& targetGone) {
   sent = 0;
   targetGone = false;
   int64_t size = -1;
-  std::unique_ptr<ByteSource> file = localSide().openForReading(name, size);
+  std::unique_ptr<ByteSource> file = local.openForReading(name, size);
   if (!file) return false;
-  CheckedSource source(*file, name, listed);
+  CheckedSource source(local, *file, name, listed);
   bool ok;
   {
-    WatchedTransfer watched(size);
-    ok = serverSide().upload(source, name, sent);
+    WatchedTransfer watched(server, size);
+    ok = server.upload(source, name, sent);
   }
   if (!ok && !transferWatch().cancelled()) {
     // Without its old copy the server's entry must not pass for one the user
     // deleted there.
     const Failure failure = lastFailure();
     ListRecord record;
-    targetGone = !serverSide().lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
+    targetGone = !server.lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
     recordFailure(failure.kind, failure.text);
   }
   return ok;
 }
 
-void removeAbandonedTemporaries(bool isLocal, const std::vector<ListRecord>& records) {
+void removeAbandonedTemporaries(Side& side, const std::vector<ListRecord>& records) {
   const FileTime now = fileTimeFromUnix(static_cast<int64_t>(std::time(nullptr)));
   const Failure failure = lastFailure();
   for (const ListRecord& record : records) {
-    if (!isAbandonedTemporary(record, now)) continue;
-    if (isLocal) {
-      localSide().deleteFile(record.name);
-    } else {
-      serverSide().deleteFile(record.name);
-    }
+    if (isAbandonedTemporary(record, now)) side.deleteFile(record.name);
   }
   recordFailure(failure.kind, failure.text);
 }

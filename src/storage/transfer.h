@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "storage/list_record.h"
+#include "storage/local_side.h"
+#include "storage/server_side.h"
 
 namespace tandrel {
 
@@ -21,17 +23,18 @@ struct ListedSource {
 };
 
 // Server file `name` to the local file `name`.
-bool getFile(const std::string& name, const ListedSource& listed);
+bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed);
 
 // Local file `name` to the server file `name`; `sent` receives the bytes sent.
 // After a failure, `targetGone` says whether the server no longer has `name`
 // (a refused rename after the old copy was deleted).
-bool putFile(const std::string& name, const ListedSource& listed, int64_t& sent,
-             bool& targetGone);
+bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
+             const ListedSource& listed, int64_t& sent, bool& targetGone);
 
-// Removes from the current directory of one side the temporary files of other
+// Removes from the current directory of `side` the temporary files of other
 // runs that `records`, its listing, shows to be abandoned. Best effort: leaves
 // the failure record alone.
-void removeAbandonedTemporaries(bool isLocal, const std::vector<ListRecord>& records);
+void removeAbandonedTemporaries(Side& side, const std::vector<ListRecord>& records);
 
 }  // namespace tandrel

@@ -1,12 +1,10 @@
 #include "sync/directory_sync.h"
 
-#include "state/record_place.h"
-#include "state/run_state.h"
 #include "state/save_together.h"
-#include "console/interrupt.h"
 #include "console/error_text.h"
+#include "console/interrupt.h"
 #include "console/output.h"
-#include "storage/sides.h"
+#include "state/record_place.h"
 #include "sync/entry_actions.h"
 #include "sync/plan.h"
 #include "sync/tree_removal.h"
@@ -36,25 +34,26 @@ bool leaveSkippedPair(SideListing& local, SideListing& server, Entry*& l, Entry*
 
 int DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
-  if (ListRecord start; name.empty() && localSide().lookUp(".", start)) {
-    setLocalStart(start.device, start.inode);
+  if (ListRecord start; name.empty() && run_.local.lookUp(".", start)) {
+    run_.localStartDevice = start.device;
+    run_.localStartInode = start.inode;
   }
   // The server is still in the parent: the path it is about to enter.
-  const std::string serverHere = serverSide().currentDirectory();
+  const std::string serverHere = run_.server.currentDirectory();
   local.place.path = place;
   local.place.server = name.empty() ? serverHere : placeBelow(serverHere, name);
   local.parentVouches = parentVouches;
   int ok = local.open(name);
   server.recordsIgnored = local.recordsIgnored;
   ok = ok && server.open(name);
-  if (ok && yesSwitch &&
+  if (ok && run_.yesSwitch &&
       (emptiedUnattended(local, server) || emptiedUnattended(server, local))) {
     // Nothing is walked, so nothing is touched and both records stay as they are.
   } else if (ok) {
     Entry* l = local.first(0);
     Entry* s = server.first(0);
     while ((l || s) && !interruptRequested()) fileStep(l, s);
-    completeServerRefreshes();
+    uploads_.complete(run_);
     l = local.first(1);
     s = server.first(1);
     while (ok && (l || s)) {
@@ -107,9 +106,9 @@ bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListin
 }
 
 bool DirectorySync::stopRequested() {
-  if (!lostInTree) return false;
-  if (!abortReported) {
-    abortReported = 1;
+  if (!run_.lostInTree) return false;
+  if (!run_.abortReported) {
+    run_.abortReported = true;
     out("\nABORTING: Lost in directory tree :(\n");
     noteProblem();
   }
@@ -123,14 +122,14 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
   Entry* const serverEntry = c >= 0 ? s : nullptr;
   // A copy goes to a name that is absent or only recorded as a new file, and
   // over an unchanged one as an update without a question.
-  auto copy = [](SideListing& to, Entry* target, Entry* source) {
+  auto copy = [this](SideListing& to, Entry* target, Entry* source) {
     if (target == nullptr || target->state == Deleted) {
-      createFrom(to, target, source);
+      createFrom(run_, to, uploads_, target, source);
     } else {
-      updateFile(to, target, source, 0, 1);
+      updateFile(run_, to, uploads_, target, source, Confirm::no, Announce::line);
     }
   };
-  switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), settings.ftpWins)) {
+  switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), run_.settings.ftpWins)) {
     case FileAction::leave:
       break;
     case FileAction::forget:
@@ -144,24 +143,55 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       copy(server, serverEntry, localEntry);
       break;
     case FileAction::overwriteLocal:
-      updateFile(local, localEntry, serverEntry, 1, 1);
+      updateFile(run_, local, uploads_, localEntry, serverEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::overwriteServer:
-      updateFile(server, serverEntry, localEntry, 1, 1);
+      updateFile(run_, server, uploads_, serverEntry, localEntry, Confirm::ask, Announce::line);
       break;
     case FileAction::deleteLocal:
-      deleteFile(local, localEntry, serverEntry);
+      deleteFile(run_, local, localEntry, serverEntry);
       break;
     case FileAction::deleteServer:
-      deleteFile(server, serverEntry, localEntry);
+      deleteFile(run_, server, serverEntry, localEntry);
       break;
   }
   if (localEntry) l = local.next(0);
   if (serverEntry) s = server.next(0);
 }
 
+const std::string* DirectorySync::carryOut(DirectoryAction action, Entry* l, Entry* s) {
+  switch (action) {
+    case DirectoryAction::leave:
+      return nullptr;
+    case DirectoryAction::forget:
+      commitEntry(l, 1);
+      commitEntry(s, 1);
+      return nullptr;
+    case DirectoryAction::enter:
+      return &l->name;
+    case DirectoryAction::createOnLocal:
+      return createDirectory(run_, local, nullptr, s, Confirm::ask) == Outcome::done ? &s->name
+                                                                                     : nullptr;
+    case DirectoryAction::createOnServer:
+      return createDirectory(run_, server, nullptr, l, Confirm::ask) == Outcome::done ? &l->name
+                                                                                      : nullptr;
+    case DirectoryAction::deleteOnLocal:
+      return deleteDirectory(run_, local, l, s) == Outcome::recreate &&
+                     purgeForRecreate(run_, local, l, s) == Outcome::done &&
+                     createDirectory(run_, server, s, l, Confirm::no) == Outcome::done
+                 ? &l->name
+                 : nullptr;
+    case DirectoryAction::deleteOnServer:
+      return deleteDirectory(run_, server, s, l) == Outcome::recreate &&
+                     createDirectory(run_, local, l, s, Confirm::no) == Outcome::done
+                 ? &s->name
+                 : nullptr;
+  }
+  return nullptr;
+}
+
 void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
-  if (!settings.recursive) {
+  if (!run_.settings.recursive) {
     commitEntry(l, 0);
     commitEntry(s, 0);
     l = local.next(1);
@@ -169,41 +199,15 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     return;
   }
   if (leaveSkippedPair(local, server, l, s, 1)) return;
-  int recreate = 0;
-  const std::string* sub = nullptr;
   int c = compareEntries(l, s);
   // Records below a directory this directory's records do not know were
   // written somewhere else, unless a place file says otherwise.
   const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
   Entry* const localEntry = c <= 0 ? l : nullptr;
   Entry* const serverEntry = c >= 0 ? s : nullptr;
-  switch (decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry))) {
-    case DirectoryAction::leave:
-      break;
-    case DirectoryAction::forget:
-      commitEntry(localEntry, 1);
-      commitEntry(serverEntry, 1);
-      break;
-    case DirectoryAction::enter:
-      sub = &l->name;
-      break;
-    case DirectoryAction::createOnLocal:
-      if (createDirectory(local, nullptr, s, 1)) sub = &s->name;
-      break;
-    case DirectoryAction::createOnServer:
-      if (createDirectory(server, nullptr, l, 1)) sub = &l->name;
-      break;
-    case DirectoryAction::deleteOnLocal:
-      deleteDirectory(local, l, s, recreate);
-      if (recreate && purgeForRecreate(local, l, s) && createDirectory(server, s, l, 0)) {
-        sub = &l->name;
-      }
-      break;
-    case DirectoryAction::deleteOnServer:
-      deleteDirectory(server, s, l, recreate);
-      if (recreate && createDirectory(local, l, s, 0)) sub = &s->name;
-      break;
-  }
+  const std::string* sub =
+      carryOut(decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry)),
+               localEntry, serverEntry);
   // The name must outlive the cursor moves: the entries stay in their lists.
   std::string subdirectory = sub ? *sub : std::string();
   if (c == 0) {
@@ -215,7 +219,7 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
     s = server.next(1);
   }
   if (sub) {
-    DirectorySync child(subdirectory, placeBelow(place, subdirectory));
+    DirectorySync child(run_, subdirectory, placeBelow(place, subdirectory));
     child.parentVouches = vouches;
     child.run();
   }

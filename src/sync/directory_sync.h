@@ -7,7 +7,10 @@
 
 #include <string>
 
+#include "state/run_state.h"
 #include "state/side_listing.h"
+#include "sync/plan.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
@@ -16,8 +19,8 @@ class DirectorySync {
   // `name` is relative to the parent on both sides; empty for the start
   // directories. `place` is the directory's path below the start directories
   // ("/" for them), to which its records are bound (state/record_place.h).
-  explicit DirectorySync(const std::string& name, const std::string& place = "/")
-      : name(name), place(place) {}
+  DirectorySync(Run& run, const std::string& name, const std::string& place = "/")
+      : run_(run), name(name), place(place) {}
   ~DirectorySync() {
     server.close();
     local.close();
@@ -28,17 +31,27 @@ class DirectorySync {
   // 1 if both listings opened and the walk was not aborted.
   int run();
 
+ private:
+  Run& run_;  // first: the listings below take it
+
+ public:
   const std::string name;
   const std::string place;
-  SideListing local{1};
-  SideListing server{0};
+  SideListing local{run_, true};
+  SideListing server{run_, false};
   // Cleared by the parent when its records, which it has, do not know this
   // directory: records here without a place file then belong elsewhere.
   bool parentVouches = true;
 
  private:
+  // This directory's uploads, checked once its files are done.
+  UploadBatch uploads_;
+
   void fileStep(Entry*& l, Entry*& s);
   void directoryStep(Entry*& l, Entry*& s);
+  // Takes the action the walk decided for a pair of directories (either may be
+  // absent); returns the name of the subdirectory to synchronise next, if any.
+  const std::string* carryOut(DirectoryAction action, Entry* l, Entry* s);
   // Stops the walks: the run lost its place in the tree, or was interrupted.
   bool stopRequested();
   static void forgetUnreached(SideListing& listing);

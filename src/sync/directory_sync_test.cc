@@ -14,6 +14,7 @@
 #include "support/ftp_server.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
+#include "support/test_run.h"
 
 namespace tandrel {
 namespace {
@@ -27,33 +28,31 @@ using testing::TempTree;
 class DirectoryWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    resetRunState();
     ASSERT_TRUE(ftp.started()) << ftp.startError();
     here.emplace(local.path());
     ASSERT_TRUE(openSession());
     LogIn logIn{{"127.0.0.1", ftp.port(), Security::none}, ftp.user(), ftp.password()};
-    ASSERT_TRUE(serverSide().connect(logIn)) << lastFailure().text;
-    installLocalSide(&faulty);
-    settings.recursive = 1;
+    ASSERT_TRUE(sides.server.connect(logIn)) << lastFailure().text;
+    run.settings.recursive = true;
     // As -y: no question may read the keyboard, whose end stays ended.
-    yesSwitch = alwaysCreateDirectory = alwaysOverwrite = alwaysDeleteUnchangedFile = 1;
-    alwaysDeleteUpdatedFile = alwaysDeleteDirectory = 1;
+    run.yesSwitch = true;
+    StandingAnswers& always = run.always;
+    always.createDirectory = always.overwrite = always.deleteUnchangedFile = 1;
+    always.deleteUpdatedFile = always.deleteDirectory = 1;
   }
-  void TearDown() override {
-    installLocalSide(nullptr);
-    closeSession();
-    resetRunState();
-  }
+  void TearDown() override { closeSession(sides.server); }
   std::string sync() {
     ::testing::internal::CaptureStdout();
-    DirectorySync("").run();
+    DirectorySync(run, "").run();
     return ::testing::internal::GetCapturedStdout();
   }
 
   FtpServer ftp{ServerKind::pyftpdlib};
   TempTree local;
   std::optional<ScopedDirectory> here;
-  FaultyLocalSide faulty{localSide()};
+  testing::RealSides sides;
+  FaultyLocalSide faulty{sides.local};
+  tandrel::Run run{faulty, sides.server};
 };
 
 TEST_F(DirectoryWalk, ADirectoryThatCannotBeEnteredOrListedIsReportedByTheWalk) {
@@ -100,8 +99,8 @@ TEST_F(DirectoryWalk, RecordsCountOnlyWhereTheyWereWritten) {
   EXPECT_EQ(local.read("moved/a"), "server a");
   // A subtree synchronised from a start of its own: the same two directories.
   local.remove("moved/a");
-  ASSERT_EQ(serverSide().changeDirectory("moved"), true);
-  ASSERT_EQ(localSide().changeDirectory("moved"), true);
+  ASSERT_EQ(run.server.changeDirectory("moved"), true);
+  ASSERT_EQ(run.local.changeDirectory("moved"), true);
   EXPECT_NE(sync().find("Deleting file 'a' on server"), std::string::npos);
 }
 

@@ -1,21 +1,17 @@
 #include "sync/entry_actions.h"
 
-#include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
+#include "state/run_state.h"
 #include "storage/failure.h"
-#include "storage/sides.h"
 #include "storage/transfer.h"
 #include "sync/tree_removal.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
@@ -23,204 +19,136 @@ namespace {
 
 constexpr int kRefreshAttempts = 10;
 
-// An upload whose server copy must be looked up once its directory's
-// transfers are done: only then is it known to be complete.
-struct PendingUpload {
-  Entry* target;       // the server's copy
-  Entry* source;       // the local file it came from
-  Entry* placeholder;  // createFrom's placeholder of the target, if any
-  int64_t sent;
-};
-std::vector<PendingUpload> pendingUploads;
-
-// An upload found wanting afterwards: reported and recorded as failed, like
-// one that failed at once.
-void failUpload(const PendingUpload& upload, const std::string& reason) {
-  recordFailure(FailureKind::refused, reason);
-  setErrorText(true);
-  reportError("Error: Can't update server file '%s'", upload.target->name.c_str());
-  commitEntry(upload.target, 0);
-  commitEntry(upload.source, 0);
-  commitEntry(upload.placeholder, 0);
+// Records `outcome` on both entries of an action.
+void commitBoth(Entry* first, Entry* second, Outcome outcome) {
+  const int ok = outcome == Outcome::done ? 1 : 0;
+  commitEntry(first, ok);
+  commitEntry(second, ok);
 }
 
-// The server has no copy under the target's name: its record is forgotten, so
-// that the next run copies the file again instead of taking it for deleted.
-void forgetServerCopy(Entry& target) {
-  target.state = Dropped;
-  target.touched = 1;
+// Reports a failed storage operation: `what` has the side and then the name
+// at its two %s.
+Outcome failedOn(const SideListing& side, const char* what, const std::string& name) {
+  reportError(what, side.sideName(), name.c_str());
+  return Outcome::failed;
 }
 
 }  // namespace
 
-int refreshTime(Entry& entry, int isLocal) {
+bool refreshTime(Run& run, Entry& entry, bool isLocal) {
   ListRecord record;
   if (isLocal) {
-    bool found = localSide().lookUp(entry.name, record);
+    bool found = run.local.lookUp(entry.name, record);
     setErrorText(!found);
     if (found) entry.setTimeFrom(record);
-    return found ? 1 : 0;
+    return found;
   }
   for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
-    if (serverSide().lookUp(entry.name, record)) {
+    if (run.server.lookUp(entry.name, record)) {
       setErrorText(false);
       entry.setTimeFrom(record);
-      return 1;
+      return true;
     }
     setErrorText(true);
   }
-  return 0;
+  return false;
 }
 
-void completeServerRefreshes() {
-  std::vector<PendingUpload> waiting;
-  waiting.swap(pendingUploads);
-  std::vector<std::optional<ListRecord>> found(waiting.size());
-  // A few entries cost less one by one (one command each) than a listing of
-  // the directory.
-  if (waiting.size() <= serverSide().lookUpsPerListing()) {
-    for (size_t i = 0; i < waiting.size(); ++i) {
-      ListRecord record;
-      if (serverSide().lookUp(waiting[i].target->name, record)) found[i] = std::move(record);
-    }
-  }
-  // What a look-up could not find (some servers answer look-ups of unusual
-  // names differently from their listings) is searched in the listing.
-  auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
-  for (int attempt = 0; attempt < kRefreshAttempts && missing(); ++attempt) {
-    std::vector<ListRecord> records;
-    if (!serverSide().list(records)) continue;
-    std::unordered_map<std::string, const ListRecord*> byName;
-    byName.reserve(records.size());
-    for (const ListRecord& record : records) {
-      if (record.kind != RecordKind::unreadable) byName.emplace(record.name, &record);
-    }
-    for (size_t i = 0; i < waiting.size(); ++i) {
-      auto at = byName.find(waiting[i].target->name);
-      if (!found[i] && at != byName.end()) found[i] = *at->second;
-    }
-  }
-  for (size_t i = 0; i < waiting.size(); ++i) {
-    const PendingUpload& upload = waiting[i];
-    if (!found[i]) {
-      // Some servers change a name they do not like (a trailing space) and
-      // say nothing: the file the user has is not on the server.
-      failUpload(upload, "The server stored the file under another name, or not at all");
-      forgetServerCopy(*upload.target);
-      continue;
-    }
-    upload.target->setTimeFrom(*found[i]);
-    if (found[i]->size >= 0 && found[i]->size != upload.sent) {
-      failUpload(upload, "The server kept " + std::to_string(found[i]->size) + " of the " +
-                             std::to_string(upload.sent) + " bytes sent");
-      // The short copy is recorded as it is, so that the next run sees the
-      // local file as the only change and copies it again, whichever side
-      // wins conflicts.
-      upload.target->state = Unchanged;
-      upload.target->touched = 1;
-      if (upload.placeholder) forgetServerCopy(*upload.placeholder);
-      continue;
-    }
-    upload.source->writeTime = upload.source->listedTime;
-  }
-}
-
-int createFrom(SideListing& side, Entry* existing, Entry* source) {
+Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* existing,
+                   Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
   std::unique_ptr<Entry> created = Entry::copyOf(*source);
   created->state = New;
   created->touched = 1;
-  int result = updateFile(side, created.get(), source, 0, 0);
-  if (result) {
-    if (!side.isLocal) pendingUploads.back().placeholder = existing;
+  const Outcome outcome =
+      updateFile(run, side, uploads, created.get(), source, Confirm::no, Announce::no);
+  if (outcome == Outcome::done) {
+    if (!side.isLocal) uploads.setPlaceholderOfLast(existing);
     side.insertAtCursor(std::move(created));
   }
-  commitEntry(existing, result);
-  return result;
+  commitEntry(existing, outcome == Outcome::done ? 1 : 0);
+  return outcome;
 }
 
-int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int announce) {
+namespace {
+
+// The transfer of updateFile, once it is agreed on.
+Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                 bool& targetGone) {
+  // Both copies carry the same name. The source is recorded as the listing
+  // showed it: a change during the transfer fails it, and a change after it
+  // is seen by the next run.
+  const ListedSource listed{source->listedTime, source->size};
+  int64_t sent = 0;
+  bool ok = side.isLocal ? getFile(run.local, run.server, source->name, listed)
+                         : putFile(run.local, run.server, source->name, listed, sent, targetGone);
+  setErrorText(!ok);
+  if (!ok) {
+    // A transfer cut short by Ctrl+C is not a failure to report: the run
+    // says it was interrupted, and the file comes back next run.
+    if (!interruptRequested()) failedOn(side, "Error: Can't update %s file '%s'", target->name);
+    return Outcome::failed;
+  }
+  if (side.isLocal) {
+    refreshTime(run, *target, true);
+    source->writeTime = source->listedTime;
+  } else {
+    uploads.add(target, source, sent);
+  }
+  return Outcome::done;
+}
+
+}  // namespace
+
+Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                   Confirm confirm, Announce announce) {
   const char* question =
       target->state == New
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
           : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
-  int result = 1;
+  Outcome outcome = Outcome::declined;
   bool targetGone = false;
-  if (prompt && !askYesNoAlways(question, target->name.c_str(), alwaysOverwrite, side.sideName())) {
-    result = 0;
-  } else {
-    if (announce) out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
-    // Both copies carry the same name. The source is recorded as the listing
-    // showed it: a change during the transfer fails it, and a change after it
-    // is seen by the next run.
-    const ListedSource listed{source->listedTime, source->size};
-    int64_t sent = 0;
-    bool ok = side.isLocal ? getFile(source->name, listed)
-                           : putFile(source->name, listed, sent, targetGone);
-    setErrorText(!ok);
-    if (ok && side.isLocal) {
-      refreshTime(*target, 1);
-      source->writeTime = source->listedTime;
-    } else if (ok) {
-      pendingUploads.push_back({target, source, nullptr, sent});
-    } else {
-      // A transfer cut short by Ctrl+C is not a failure to report: the run
-      // says it was interrupted, and the file comes back next run.
-      if (!interruptRequested()) {
-        reportError(side.isLocal ? "Error: Can't update local file '%s'"
-                                 : "Error: Can't update server file '%s'",
-                    target->name.c_str());
-      }
-      result = 0;
+  if (confirm == Confirm::no ||
+      askYesNoAlways(question, target->name.c_str(), run.always.overwrite, side.sideName())) {
+    if (announce == Announce::line) {
+      out("Updating file '%s' on %s\n", target->name.c_str(), side.sideName());
     }
+    outcome = transfer(run, side, uploads, target, source, targetGone);
   }
-  commitEntry(target, result);
-  commitEntry(source, result);
+  commitBoth(target, source, outcome);
   if (targetGone) forgetServerCopy(*target);
-  return result;
+  return outcome;
 }
 
-int deleteFile(SideListing& side, Entry* target, Entry* counterpart) {
-  int result;
-  bool unchanged = target->state == Unchanged;
-  if (!askYesNoAlways(
-          unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
-                    : "File '%s' is new or updated on %s, do you still want to delete? "
-                      "Y(es)/N(o)/A(lways):",
-          target->name.c_str(), unchanged ? alwaysDeleteUnchangedFile : alwaysDeleteUpdatedFile,
-          side.sideName())) {
-    result = 0;
-  } else {
+Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+  const bool unchanged = target->state == Unchanged;
+  Outcome outcome = Outcome::declined;
+  if (askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
+                               : "File '%s' is new or updated on %s, do you still want to delete? "
+                                 "Y(es)/N(o)/A(lways):",
+                     target->name.c_str(),
+                     unchanged ? run.always.deleteUnchangedFile : run.always.deleteUpdatedFile,
+                     side.sideName())) {
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
-    bool ok = side.isLocal ? localSide().deleteFile(target->name)
-                           : serverSide().deleteFile(target->name);
+    const bool ok = run.side(side.isLocal).deleteFile(target->name);
     setErrorText(!ok);
-    if (ok) {
-      target->state = Dropped;
-    } else {
-      reportError(side.isLocal ? "Error: Can't delete local file '%s'"
-                               : "Error: Can't delete server file '%s'",
-                  target->name.c_str());
-    }
-    result = ok ? 1 : 0;
+    if (ok) target->state = Dropped;
+    outcome = ok ? Outcome::done : failedOn(side, "Error: Can't delete %s file '%s'", target->name);
   }
-  commitEntry(target, result);
-  commitEntry(counterpart, result);
-  return result;
+  commitBoth(target, counterpart, outcome);
+  return outcome;
 }
 
-int createDirectory(SideListing& side, Entry* existing, Entry* source, int prompt) {
-  int result;
-  if (prompt &&
-      !askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
-                                     "create? Y(es)/N(o)/A(lways):"
-                                   : "Server directory '%s' does not exists, do you want to "
-                                     "create? Y(es)/N(o)/A(lways):",
-                      source->name.c_str(), alwaysCreateDirectory)) {
-    result = 0;
-  } else {
-    bool ok = side.isLocal ? localSide().createDirectory(source->name)
-                           : serverSide().createDirectory(source->name);
+Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source,
+                        Confirm confirm) {
+  Outcome outcome = Outcome::declined;
+  if (confirm == Confirm::no ||
+      askYesNoAlways(side.isLocal ? "Local directory '%s' does not exists, do you want to "
+                                    "create? Y(es)/N(o)/A(lways):"
+                                  : "Server directory '%s' does not exists, do you want to "
+                                    "create? Y(es)/N(o)/A(lways):",
+                     source->name.c_str(), run.always.createDirectory)) {
+    const bool ok = run.side(side.isLocal).createDirectory(source->name);
     setErrorText(!ok);
     if (ok) {
       if (existing == nullptr) {
@@ -228,72 +156,69 @@ int createDirectory(SideListing& side, Entry* existing, Entry* source, int promp
       }
       existing->state = New;
       existing->touched = 1;
-    } else {
-      reportError(side.isLocal ? "Error: Can't create local directory '%s'"
-                               : "Error: Can't create server directory '%s'",
-                  source->name.c_str());
     }
-    result = ok ? 1 : 0;
+    outcome =
+        ok ? Outcome::done : failedOn(side, "Error: Can't create %s directory '%s'", source->name);
   }
-  commitEntry(existing, result);
-  commitEntry(source, result);
-  return result;
+  commitBoth(existing, source, outcome);
+  return outcome;
 }
 
-int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& recreate) {
-  int result = askDeleteDirectory(
+namespace {
+
+// Under -y nobody saw what the tree holds: files in it that are new or changed
+// since the last run, on the side that wins file conflicts, stay, and the
+// directory is then new here and goes to the other side again. A link goes as
+// a link, which deletes nothing, so it needs no look inside. Returns done when
+// the deletion goes ahead as usual.
+Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
+  if (!run.yesSwitch || side.isLocal == run.settings.ftpWins || target->isLink) {
+    return Outcome::done;
+  }
+  int kept = 0;
+  // A tree that could not be looked through is not removed either.
+  if (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
+      (kept > 0 && !keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept))) {
+    setErrorText(true);
+    return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  }
+  return kept > 0 ? Outcome::recreate : Outcome::done;
+}
+
+// Removes the tree of deleteDirectory once it is agreed on.
+Outcome removeTree(Run& run, SideListing& side, Entry* target) {
+  out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
+  // A server link to a directory goes as a link; what it points to stays.
+  const int removed = side.isLocal     ? removeLocalTree(run, target->name)
+                      : target->isLink ? run.server.deleteFile(target->name)
+                                       : removeServerTree(run, target->name);
+  setErrorText(!removed);
+  if (!removed) return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  target->state = Dropped;
+  return Outcome::done;
+}
+
+}  // namespace
+
+Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+  int recreate = 0;
+  const int agreed = askDeleteDirectory(
       "Do you want to delete directory '%s' on %s?\n"
       "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
-      target->name.c_str(), alwaysDeleteDirectory, recreate, alwaysRecreateDirectory,
+      target->name.c_str(), run.always.deleteDirectory, recreate, run.always.recreateDirectory,
       side.sideName(), side.otherSideName());
-  // Under -y nobody saw what the tree holds: files in it that are new or
-  // changed since the last run, on the side that wins file conflicts, stay,
-  // and the directory is then new here and goes to the other side again. A
-  // link goes as a link, which deletes nothing, so it needs no look inside.
-  int kept = 0;
-  const bool keeping =
-      result && yesSwitch && side.isLocal != settings.ftpWins && !target->isLink;
-  // A tree that could not be looked through is not removed either.
-  if (keeping && (!keepChangedFiles(side.isLocal, target->name, target->name, false, kept) ||
-                  (kept > 0 && !keepChangedFiles(side.isLocal, target->name, target->name,
-                                                 true, kept)))) {
-    setErrorText(true);
-    result = 0;
-    reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
-                             : "Error: Can't delete server directory '%s'",
-                target->name.c_str());
-  } else if (keeping && kept > 0) {
-    recreate = 1;
-    return 0;
-  } else if (result) {
-    out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
-    // A server link to a directory goes as a link; what it points to stays.
-    result = side.isLocal        ? removeLocalTree(target->name)
-             : target->isLink ? serverSide().deleteFile(target->name)
-                              : removeServerTree(target->name);
-    setErrorText(!result);
-    if (result) {
-      target->state = Dropped;
-    } else {
-      reportError(side.isLocal ? "Error: Can't delete local directory '%s'"
-                               : "Error: Can't delete server directory '%s'",
-                  target->name.c_str());
-    }
-  }
-  if (!recreate) {
-    commitEntry(target, result);
-    commitEntry(counterpart, result);
-  }
-  return result;
+  if (recreate) return Outcome::recreate;
+  Outcome outcome = agreed ? keepUnseenChanges(run, side, target) : Outcome::declined;
+  if (outcome == Outcome::recreate) return outcome;
+  if (outcome == Outcome::done) outcome = removeTree(run, side, target);
+  commitBoth(target, counterpart, outcome);
+  return outcome;
 }
 
-int purgeForRecreate(SideListing&, Entry* target, Entry* counterpart) {
-  int result = purgeServerDatabases(target->name);
-  if (!result) {
-    commitEntry(target, 0);
-    commitEntry(counterpart, 0);
-  }
-  return result;
+Outcome purgeForRecreate(Run& run, SideListing&, Entry* target, Entry* counterpart) {
+  if (purgeServerDatabases(run, target->name)) return Outcome::done;
+  commitBoth(target, counterpart, Outcome::failed);
+  return Outcome::failed;
 }
 
 }  // namespace tandrel

@@ -3,48 +3,60 @@
 // asks where the step is destructive or settles a conflict, prints its progress,
 // performs the storage operation, reports a failure, and records the outcome on
 // both entries with commitEntry, so that a failed or declined step comes back on
-// the next run. Each returns 1 when carried out, 0 when it failed or was declined.
+// the next run.
 #pragma once
 
 #include "state/entry.h"
+#include "state/run_state.h"
 #include "state/side_listing.h"
+#include "sync/upload_batch.h"
 
 namespace tandrel {
 
+enum class Outcome {
+  done,      // carried out
+  declined,  // the user said no
+  failed,    // reported as an error
+  recreate,  // deleteDirectory only: the directory goes to the other side again
+};
+
+// Whether an action asks before it acts.
+enum class Confirm { no, ask };
+// Whether updateFile prints its "Updating" line.
+enum class Announce { no, line };
+
 // Copies the other side's file `source` to this side, where it is absent or
 // `existing` is its Deleted placeholder. The new entry goes in at the cursor.
-int createFrom(SideListing& side, Entry* existing, Entry* source);
+// An upload joins `uploads`, which checks the server's copy.
+Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* existing,
+                   Entry* source);
 
-// Overwrites this side's `target` with the other side's `source`; with prompt 1
-// asks first, with announce 1 prints the "Updating" line.
-int updateFile(SideListing& side, Entry* target, Entry* source, int prompt, int announce);
+// Overwrites this side's `target` with the other side's `source`. An upload
+// joins `uploads`, which checks the server's copy and takes its write time.
+Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
+                   Confirm confirm, Announce announce);
 
 // Deletes this side's file `target`, whose counterpart was deleted on the other side.
-int deleteFile(SideListing& side, Entry* target, Entry* counterpart);
+Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart);
 
 // Creates the directory `source` of the other side on this side, where it is
-// absent or `existing` is its placeholder; with prompt 1 asks first.
-int createDirectory(SideListing& side, Entry* existing, Entry* source, int prompt);
+// absent or `existing` is its placeholder.
+Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source,
+                        Confirm confirm);
 
 // Deletes this side's directory tree `target`, after asking. When the user chose
-// to recreate it on the other side instead, returns 0 with recreate 1 and
-// records nothing: the recreation does. So too when -y answered and the tree
-// held files new or changed since the last run that win against the deletion:
-// only the rest is removed, and the directory goes to the other side again.
-int deleteDirectory(SideListing& side, Entry* target, Entry* counterpart, int& recreate);
+// to recreate it on the other side instead, returns recreate and records
+// nothing: the recreation does. So too when -y answered and the tree held files
+// new or changed since the last run that win against the deletion: only the
+// rest is removed, and the directory goes to the other side again.
+Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart);
 
 // Before a directory deleted on the server is created there again from its local
 // copy: forgets every server record under the local copy. Called on the local listing.
-int purgeForRecreate(SideListing& side, Entry* target, Entry* counterpart);
+Outcome purgeForRecreate(Run& run, SideListing& side, Entry* target, Entry* counterpart);
 
-// Reads the entry's write time again from its side's current directory; 1 when
-// the entry was found (the server is asked up to 10 times).
-int refreshTime(Entry& entry, int isLocal);
-
-// Server write times after transfers are read in one listing of the directory
-// for all of its transfers, not one listing per file: updateFile queues them and
-// this reads them. Must run while the server's current directory is the one the
-// transfers went to, before its listing is saved.
-void completeServerRefreshes();
+// Reads the entry's write time again from its side's current directory; true
+// when the entry was found (the server is asked up to 10 times).
+bool refreshTime(Run& run, Entry& entry, bool isLocal);
 
 }  // namespace tandrel

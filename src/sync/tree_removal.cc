@@ -2,101 +2,89 @@
 
 #include <algorithm>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
-#include "state/run_state.h"
 #include "console/error_text.h"
 #include "console/output.h"
+#include "state/run_state.h"
 #include "state/state_database.h"
 #include "storage/reserved_names.h"
-#include "storage/sides.h"
+#include "sync/tree_walk.h"
 
 namespace tandrel {
 
 namespace {
-// Directories the purge is inside, by device and inode, so that a symbolic link
-// back up the tree cannot make it go round for ever.
-std::vector<std::pair<uint64_t, uint64_t>> purgePath;
-// The local start directory: a link back into the tree is not followed by the
-// walk, so the purge must not follow it either and forget another directory's records.
-std::pair<uint64_t, uint64_t> localStart{0, 0};
 
 // Whether the local `name` is a link. Asked again at the moment of deleting: a
 // directory reached through a link goes as a link, and what it leads to
 // (outside the tree, or shared with another way in) stays.
-bool isLocalLink(const std::string& name) {
+bool isLocalLink(LocalSide& local, const std::string& name) {
   ListRecord self;
-  return localSide().lookUp(name, self) && self.isLink;
+  return local.lookUp(name, self) && self.isLink;
 }
 
-}  // namespace
+// Removes a local tree: every entry as the listing gives it, links as links.
+class LocalRemoval : public TreeVisitor {
+ public:
+  explicit LocalRemoval(LocalSide& local) : local_(local) {}
 
-void setLocalStart(uint64_t device, uint64_t inode) { localStart = {device, inode}; }
-
-int removeLocalTree(const std::string& name) {
-  LocalSide& local = localSide();
-  if (isLocalLink(name)) {
-    bool removed = local.deleteFile(name);
-    setErrorText(!removed);
-    return removed ? 1 : 0;
+  bool settledOutside(const std::string& name, bool& ok) override {
+    if (!isLocalLink(local_, name)) return false;
+    ok = local_.deleteFile(name);
+    setErrorText(!ok);
+    return true;
   }
-  bool ok = local.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  std::vector<ListRecord> records;
-  ok = local.list(records);
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (record.isDirectory() && !record.isLink) {
-      ok = removeLocalTree(record.name) != 0;
-    } else {
-      ok = local.deleteFile(record.name);
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = local_.list(records);
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      ok = walk.leadsDown(records[i]) ? walk.walk(records[i].name)
+                                      : local_.deleteFile(records[i].name);
     }
+    return {ok, true};
   }
-  setErrorText(!ok);
-  if (!lostInTree && !local.changeDirectory("..")) lostInTree = 1;
-  if (!ok) return 0;
-  ok = local.removeDirectory(name);
-  setErrorText(!ok);
-  return ok ? 1 : 0;
-}
 
-int removeServerTree(const std::string& name) {
-  ServerSide& server = serverSide();
+ private:
+  LocalSide& local_;
+};
+
+// Removes a server tree: files while the directory is listed, subdirectories
+// afterwards, last listed first.
+class ServerRemoval : public TreeVisitor {
+ public:
+  explicit ServerRemoval(ServerSide& server) : server_(server) {}
+
   // A link the server lists as a directory goes as a link: walking it would
   // delete what it leads to, outside the tree, and then fail on the RMD.
-  if (server.removeIfLink(name)) return 1;
-  bool ok = server.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  std::vector<ListRecord> records;
-  ok = server.list(records);
-  std::vector<std::string> pending;
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    // A link is deleted as itself, never followed.
-    if (records[i].isDirectory() && !records[i].isLink) {
-      pending.push_back(records[i].name);
-    } else {
-      ok = server.deleteFile(records[i].name);
-    }
+  bool settledOutside(const std::string& name, bool& ok) override {
+    ok = true;
+    return server_.removeIfLink(name);
   }
-  setErrorText(!ok);
-  if (ok) {
-    // Last listed first, once this directory's listing is done with.
-    for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) {
-      ok = removeServerTree(*it) != 0;
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = server_.list(records);
+    std::vector<std::string> pending;
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      if (walk.leadsDown(records[i])) {
+        pending.push_back(records[i].name);
+      } else {
+        ok = server_.deleteFile(records[i].name);
+      }
     }
     setErrorText(!ok);
+    if (ok) {
+      // Last listed first, once this directory's listing is done with.
+      for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) ok = walk.walk(*it);
+      setErrorText(!ok);
+    }
+    return {ok, true};
   }
-  if (!lostInTree && !server.changeDirectory("..")) lostInTree = 1;
-  if (!ok) return 0;
-  ok = server.removeDirectory(name);
-  setErrorText(!ok);
-  return ok ? 1 : 0;
-}
 
-namespace {
+ private:
+  ServerSide& server_;
+};
 
 // The recorded write time of each file of a directory, by name.
 using RecordedFiles = std::unordered_map<std::string, FileTime>;
@@ -108,109 +96,149 @@ bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bo
   return found == recorded.end() || changed;
 }
 
-}  // namespace
-
-int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
-                     int& kept) {
-  if (lostInTree) return 0;
-  LocalSide& local = localSide();
-  ServerSide& server = serverSide();
-  if (isLocal && isLocalLink(name)) {
-    // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
-    bool ok = !act || local.deleteFile(name);
-    setErrorText(!ok);
-    return ok ? 1 : 0;
+// The files the local database of the working directory records. The server
+// tree's records lived in the local directory that is gone, so every server
+// file counts as new.
+RecordedFiles recordedHere(LocalSide& local) {
+  RecordedFiles files;
+  for (const auto& e : loadDatabase(local, true).value_or(EntryList())) {
+    if (!e->isDirectory) files.emplace(e->name, e->writeTime);
   }
-  bool ok = isLocal ? local.changeDirectory(name) : server.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) return 0;
-  // The server tree's records lived in the local directory that is gone, so
-  // every server file counts as new.
-  const EntryList recorded = isLocal ? loadDatabase(true).value_or(EntryList()) : EntryList();
-  std::vector<ListRecord> records;
-  ok = isLocal ? local.list(records) : server.list(records);
-  RecordedFiles recordedFiles;
-  for (const auto& e : recorded) {
-    if (!e->isDirectory) recordedFiles.emplace(e->name, e->writeTime);
-  }
-  // In name order, so that the warnings read the same on every run.
-  std::sort(records.begin(), records.end(),
-            [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
-  const int keptBefore = kept;
-  std::vector<std::string> reserved;
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (isReservedName(record.name)) {
-      reserved.push_back(record.name);
-    } else if (record.isDirectory() && !record.isLink) {
-      ok = keepChangedFiles(isLocal, record.name, path + "/" + record.name, act, kept) != 0;
-    } else if (bool changed;
-               !record.isDirectory() && newSinceLastRun(record, recordedFiles, changed)) {
-      ++kept;
-      if (!act) {
-        out("Warning: Keeping '%s/%s', %s since the last run\n", path.c_str(),
-            record.name.c_str(), changed ? "changed" : "new");
-        noteProblem();
-      }
-    } else if (act) {
-      ok = isLocal ? local.deleteFile(record.name) : server.deleteFile(record.name);
-    }
-  }
-  const bool empties = kept == keptBefore;
-  // A directory that keeps something keeps its state files too; the run
-  // brings them up to date when it synchronises the directory.
-  for (size_t i = 0; ok && act && empties && i < reserved.size(); ++i) {
-    ok = isLocal ? local.deleteFile(reserved[i]) : server.deleteFile(reserved[i]);
-  }
-  setErrorText(!ok);
-  if (!lostInTree && !(isLocal ? local.changeDirectory("..") : server.changeDirectory(".."))) {
-    lostInTree = 1;
-  }
-  if (!ok) return 0;
-  if (act && empties) {
-    ok = isLocal ? local.removeDirectory(name) : server.removeDirectory(name);
-    setErrorText(!ok);
-  }
-  return ok ? 1 : 0;
+  return files;
 }
 
-int purgeServerDatabases(const std::string& name) {
-  LocalSide& local = localSide();
-  bool ok = local.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) {
+// keepChangedFiles, one directory at a time.
+class ChangedFilesKeeper : public TreeVisitor {
+ public:
+  ChangedFilesKeeper(Run& run, bool isLocal, const std::string& path, bool act, int& kept)
+      : run_(run), isLocal_(isLocal), path_(path), act_(act), kept_(kept) {}
+
+  bool settledOutside(const std::string& name, bool& ok) override {
+    ok = false;
+    if (run_.lostInTree) return true;
+    if (!isLocal_ || !isLocalLink(run_.local, name)) return false;
+    // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
+    ok = !act_ || run_.local.deleteFile(name);
+    setErrorText(!ok);
+    return true;
+  }
+
+  Visited visit(TreeWalk& walk) override {
+    const RecordedFiles recorded = isLocal_ ? recordedHere(run_.local) : RecordedFiles();
+    std::vector<ListRecord> records;
+    bool ok = walk.side().list(records);
+    // In name order, so that the warnings read the same on every run.
+    std::sort(records.begin(), records.end(),
+              [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
+    const int keptBefore = kept_;
+    std::vector<std::string> reserved;
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      if (isReservedName(records[i].name)) {
+        reserved.push_back(records[i].name);
+      } else {
+        ok = look(walk, records[i], recorded);
+      }
+    }
+    const bool empties = kept_ == keptBefore;
+    // A directory that keeps something keeps its state files too; the run
+    // brings them up to date when it synchronises the directory.
+    for (size_t i = 0; ok && act_ && empties && i < reserved.size(); ++i) {
+      ok = walk.side().deleteFile(reserved[i]);
+    }
+    return {ok, act_ && empties};
+  }
+
+ private:
+  // One entry that is not a state file: walked, kept, removed or left.
+  bool look(TreeWalk& walk, const ListRecord& record, const RecordedFiles& recorded) {
+    if (walk.leadsDown(record)) {
+      const std::string parent = path_;
+      path_ += "/" + record.name;
+      const bool ok = walk.walk(record.name);
+      path_ = parent;
+      return ok;
+    }
+    if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
+      ++kept_;
+      if (!act_) {
+        out("Warning: Keeping '%s/%s', %s since the last run\n", path_.c_str(), record.name.c_str(),
+            changed ? "changed" : "new");
+        noteProblem();
+      }
+      return true;
+    }
+    return !act_ || walk.side().deleteFile(record.name);
+  }
+
+  Run& run_;
+  const bool isLocal_;
+  std::string path_;  // the directory being visited, as the warnings name it
+  const bool act_;
+  int& kept_;
+};
+
+// purgeServerDatabases: follows links as the synchronisation does, and prints
+// its own messages.
+class ServerDatabasePurge : public TreeVisitor {
+ public:
+  explicit ServerDatabasePurge(LocalSide& local) : local_(local) {}
+
+  bool followsLinks() const override { return true; }
+  bool returnsWhenLost() const override { return true; }
+
+  void cannotEnter(const std::string& name) override {
     reportError("Can't open '%s' dir on local to recursively delete server databases",
                 name.c_str());
-    return 0;
   }
-  ListRecord here;
-  bool identified = local.lookUp(".", here);
-  if (identified) purgePath.emplace_back(here.device, here.inode);
-  std::vector<ListRecord> records;
-  ok = local.list(records);
-  for (size_t i = 0; ok && i < records.size(); ++i) {
-    const ListRecord& record = records[i];
-    if (record.name == kServerDatabaseName) {
-      ok = local.deleteFile(record.name);
-    } else if (record.isDirectory()) {
-      bool looping = std::find(purgePath.begin(), purgePath.end(),
-                               std::make_pair(record.device, record.inode)) != purgePath.end() ||
-                     (record.isLink && localStart.second != 0 &&
-                      local.directoryLiesWithin(record.name, localStart.first, localStart.second));
-      if (!looping) ok = purgeServerDatabases(record.name) != 0;
+
+  Visited visit(TreeWalk& walk) override {
+    std::vector<ListRecord> records;
+    bool ok = local_.list(records);
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+      const ListRecord& record = records[i];
+      if (record.name == kServerDatabaseName) {
+        ok = local_.deleteFile(record.name);
+      } else if (walk.leadsDown(record)) {
+        ok = walk.walk(record.name);
+      }
     }
+    return {ok, false};
   }
-  setErrorText(!ok);
-  if (identified) purgePath.pop_back();
-  bool returned = local.changeDirectory("..");
-  setErrorText(!returned);
-  if (!returned) {
-    lostInTree = 1;
-    reportError("Can't recursively delete server databases for '%s' directory on local",
-                name.c_str());
-    return 0;
+
+  bool returned(const std::string& name, bool back) override {
+    setErrorText(!back);
+    if (!back) {
+      reportError("Can't recursively delete server databases for '%s' directory on local",
+                  name.c_str());
+    }
+    return back;
   }
-  return ok ? 1 : 0;
+
+ private:
+  LocalSide& local_;
+};
+
+}  // namespace
+
+int removeLocalTree(Run& run, const std::string& name) {
+  LocalRemoval removal(run.local);
+  return TreeWalk(run, run.local, removal).walk(name) ? 1 : 0;
+}
+
+int removeServerTree(Run& run, const std::string& name) {
+  ServerRemoval removal(run.server);
+  return TreeWalk(run, run.server, removal).walk(name) ? 1 : 0;
+}
+
+int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
+                     bool act, int& kept) {
+  ChangedFilesKeeper keeper(run, isLocal, path, act, kept);
+  return TreeWalk(run, run.side(isLocal), keeper).walk(name) ? 1 : 0;
+}
+
+int purgeServerDatabases(Run& run, const std::string& name) {
+  ServerDatabasePurge purge(run.local);
+  return TreeWalk(run, run.local, purge).walk(name) ? 1 : 0;
 }
 
 }  // namespace tandrel

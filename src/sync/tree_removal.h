@@ -1,22 +1,24 @@
 // Whole-tree walks. Each takes a directory name relative to its side's current
 // directory, enters it, works through it and returns to the parent. A failed
-// return to a parent sets lostInTree: every name below the start directories is
+// return to a parent sets the run's lostInTree: every name below the start directories is
 // relative, so the run can no longer trust where it is.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "state/run_state.h"
+
 namespace tandrel {
 
 // Removes the local directory `name` and everything in it. Symbolic links are
 // removed as links; what they point to is never touched. Returns 1 on success.
 // Prints nothing: the caller reports.
-int removeLocalTree(const std::string& name);
+int removeLocalTree(Run& run, const std::string& name);
 
 // Removes the server directory `name` and everything in it: files while the
 // directory is listed, subdirectories afterwards, last listed first.
-int removeServerTree(const std::string& name);
+int removeServerTree(Run& run, const std::string& name);
 
 // For a directory deleted on the other side: the files in the tree `name` on
 // this side (local with isLocal, else server) that are new or changed since
@@ -26,16 +28,12 @@ int removeServerTree(const std::string& name);
 // `kept`. With act true removes everything else: unchanged files, links, and
 // directories that lead to no kept file; what is kept keeps its state files.
 // Returns 1 on success.
-int keepChangedFiles(bool isLocal, const std::string& name, const std::string& path, bool act,
-                     int& kept);
-
-// Tells the purge which local directory the run started in (by device and
-// inode), so that it does not follow a link back into the tree.
-void setLocalStart(uint64_t device, uint64_t inode);
+int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
+                     bool act, int& kept);
 
 // Deletes every server database file in the local tree `name`, so that the tree
 // can be created on the server again as if it had never been there. Prints its
-// own messages.
-int purgeServerDatabases(const std::string& name);
+// own messages. A link back into the run's local start directory is not followed.
+int purgeServerDatabases(Run& run, const std::string& name);
 
 }  // namespace tandrel

@@ -22,6 +22,7 @@
 #include "support/ftp_server.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
+#include "support/test_run.h"
 
 namespace tandrel {
 namespace {
@@ -61,12 +62,6 @@ class CountingLocalSide : public FaultyLocalSide {
 
 class LocalWalk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetRunState();
-    installLocalSide(&side);
-  }
-  void TearDown() override { installLocalSide(nullptr); }
-
   // After failed returns the real side is `levels` directories deeper than the
   // walk started; this takes it back up so its own record stays balanced.
   void climbBack(int levels) {
@@ -77,8 +72,10 @@ class LocalWalk : public ::testing::Test {
   TempTree tree;
   ScopedDirectory here{tree.path()};
   std::string top = canonical(tree.path());
-  LocalSide& real = localSide();
+  testing::RealSides sides;
+  LocalSide& real = sides.local;
   CountingLocalSide side{real};
+  tandrel::Run run{side, sides.server};
 };
 
 TEST_F(LocalWalk, RemovesTheWholeTreeAndComesBack) {
@@ -87,11 +84,11 @@ TEST_F(LocalWalk, RemovesTheWholeTreeAndComesBack) {
   tree.write("a/zztandrel.zzserverdb", "db");
   tree.write("a/b/g", "2");
   tree.mkdir("a/b/c");
-  EXPECT_EQ(removeLocalTree("a"), 1);
+  EXPECT_EQ(removeLocalTree(run, "a"), 1);
   EXPECT_EQ(tree.snapshot(), "");
   EXPECT_EQ(workingDirectory(), top);
   EXPECT_EQ(side.returns, 3);
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
@@ -103,7 +100,7 @@ TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
   ASSERT_EQ(symlink(outside.pathOf("file").c_str(), tree.pathOf("a/b/to-file").c_str()), 0);
   ASSERT_EQ(symlink("..", tree.pathOf("a/b/up").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", tree.pathOf("a/dangling").c_str()), 0);
-  EXPECT_EQ(removeLocalTree("a"), 1);
+  EXPECT_EQ(removeLocalTree(run, "a"), 1);
   EXPECT_EQ(tree.snapshot(), "");
   EXPECT_EQ(outside.snapshot(), "file:f\ntarget/\ntarget/keep:k\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -112,17 +109,17 @@ TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
 TEST_F(LocalWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   tree.write("a/b/f", "1");
   side.deleteFault.arm("f");
-  EXPECT_EQ(removeLocalTree("a"), 0);
+  EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, ListingThatEndsWithAnErrorFailsEveryLevel) {
   tree.write("a/b/f", "1");
   side.listFault.arm("", 1);  // a lists, b does not
-  EXPECT_EQ(removeLocalTree("a"), 0);
+  EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.listFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -132,10 +129,10 @@ TEST_F(LocalWalk, ListingThatEndsWithAnErrorFailsEveryLevel) {
 TEST_F(LocalWalk, DirectoryThatCannotBeEnteredIsLeftAloneWithoutAReturn) {
   tree.write("a/f", "1");
   side.changeDirectoryFault.arm("a");
-  EXPECT_EQ(removeLocalTree("a"), 0);
+  EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(tree.snapshot(), "a/\na/f:1\n");
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 struct FailedReturn {
@@ -152,8 +149,8 @@ TEST_P(LocalFailedReturn, SetsLostInTreeAndNoLevelAboveReturns) {
   const FailedReturn& c = GetParam();
   tree.write("a/b/c/f", "1");
   side.changeDirectoryFault.arm("..", c.which - 1, 1);
-  EXPECT_EQ(removeLocalTree("a"), 0);
-  EXPECT_EQ(lostInTree, 1);
+  EXPECT_EQ(removeLocalTree(run, "a"), 0);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, c.which);
   EXPECT_EQ(workingDirectory(), top + "/" + c.staysIn);
   EXPECT_EQ(tree.snapshot(), c.remaining);
@@ -170,8 +167,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, LocalFailedReturn,
 
 TEST_F(LocalWalk, RemovalMakesNoReturnOnceLost) {
   tree.write("a/b/f", "1");
-  lostInTree = 1;
-  EXPECT_EQ(removeLocalTree("a"), 0);
+  run.lostInTree = true;
+  EXPECT_EQ(removeLocalTree(run, "a"), 0);
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(workingDirectory(), top + "/a/b");
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\n");
@@ -185,7 +182,7 @@ TEST_F(LocalWalk, PurgeDeletesOnlyServerDatabasesAtEveryLevel) {
   }
   tree.write("a/f", "1");
   tree.write("a/b/zztandrel.zzserverdb.old", "kept");
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("a"), 1); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 1); }), "");
   EXPECT_EQ(tree.snapshot(),
             "a/\na/b/\na/b/c/\na/b/c/zztandrel.zzlocaldb:l\na/b/zztandrel.zzlocaldb:l\n"
             "a/b/zztandrel.zzserverdb.old:kept\na/f:1\na/zztandrel.zzlocaldb:l\n");
@@ -195,27 +192,27 @@ TEST_F(LocalWalk, PurgeDeletesOnlyServerDatabasesAtEveryLevel) {
 
 TEST_F(LocalWalk, PurgeStillReturnsToEveryParentOnceLost) {
   tree.write("a/b/zztandrel.zzserverdb", "s");
-  lostInTree = 1;
-  EXPECT_EQ(purgeServerDatabases("a"), 1);
+  run.lostInTree = true;
+  EXPECT_EQ(purgeServerDatabases(run, "a"), 1);
   EXPECT_EQ(side.returns, 2);
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\n");
 }
 
 TEST_F(LocalWalk, PurgeThatCannotDeleteADatabaseFailsSilently) {
   tree.write("a/b/zztandrel.zzserverdb", "s");
   side.deleteFault.arm("zztandrel.zzserverdb");
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("a"), 0); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 0); }), "");
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_TRUE(tree.exists("a/b/zztandrel.zzserverdb"));
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, PurgeHandsADirectoryNamedLikeTheDatabaseToTheFileDeletion) {
   tree.write("a/zztandrel.zzserverdb/inside", "1");
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("a"), 0); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 0); }), "");
   EXPECT_EQ(tree.read("a/zztandrel.zzserverdb/inside"), "1");
   EXPECT_EQ(workingDirectory(), top);
 }
@@ -223,15 +220,15 @@ TEST_F(LocalWalk, PurgeHandsADirectoryNamedLikeTheDatabaseToTheFileDeletion) {
 TEST_F(LocalWalk, PurgeThatCannotEnterASubdirectorySaysSo) {
   tree.mkdir("a/b");
   side.changeDirectoryFault.arm("b");
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("a"), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 0); }),
             "Can't open 'b' dir on local to recursively delete server databases - Injected "
             "failure\n");
   EXPECT_EQ(workingDirectory(), top);
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_F(LocalWalk, PurgeOfAMissingDirectorySaysSo) {
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("missing"), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "missing"), 0); }),
             "Can't open 'missing' dir on local to recursively delete server databases - No such "
             "file or directory\n");
   EXPECT_EQ(side.returns, 0);
@@ -240,10 +237,10 @@ TEST_F(LocalWalk, PurgeOfAMissingDirectorySaysSo) {
 TEST_F(LocalWalk, PurgeWhoseReturnFailsSaysSoOnceAndSetsLostInTree) {
   tree.mkdir("a/b");
   side.changeDirectoryFault.arm("..", 0, 1);  // b cannot go back to a
-  EXPECT_EQ(printed([] { EXPECT_EQ(purgeServerDatabases("a"), 0); }),
+  EXPECT_EQ(printed([&] { EXPECT_EQ(purgeServerDatabases(run, "a"), 0); }),
             "Can't recursively delete server databases for 'b' directory on local - Injected "
             "failure\n");
-  EXPECT_EQ(lostInTree, 1);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, 2);
   // a's return undid the entry into b, so the walk ends one level too deep.
   EXPECT_EQ(workingDirectory(), top + "/a");
@@ -285,7 +282,6 @@ class ServerWalk : public ::testing::TestWithParam<ServerKind> {
   static void TearDownTestSuite() { servers().clear(); }
 
   void SetUp() override {
-    resetRunState();
     std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
     if (!slot) slot = std::make_unique<FtpServer>(GetParam());
     server = slot.get();
@@ -298,12 +294,10 @@ class ServerWalk : public ::testing::TestWithParam<ServerKind> {
     LogIn logIn{{"127.0.0.1", server->port(), Security::none}, server->user(), server->password()};
     ASSERT_TRUE(real.connect(logIn)) << lastFailure().text;
     ASSERT_TRUE(real.changeDirectory(directory)) << lastFailure().text;
-    installServerSide(&side);
   }
 
   void TearDown() override {
-    installServerSide(nullptr);
-    if (sessionOpen) closeSession();
+    if (sessionOpen) closeSession(real);
   }
 
   // The test's directory as the server names it.
@@ -325,8 +319,10 @@ class ServerWalk : public ::testing::TestWithParam<ServerKind> {
   FtpServer* server = nullptr;
   std::string directory;
   bool sessionOpen = false;
-  ServerSide& real = serverSide();
+  testing::RealSides sides;
+  ServerSide& real = sides.server;
   LoggingServerSide side{real};
+  tandrel::Run run{sides.local, side};
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerWalk, ::testing::ValuesIn(testing::allServerKinds()),
@@ -337,16 +333,16 @@ TEST_P(ServerWalk, RemovesTheWholeTreeAndComesBack) {
   write("a/b/g", "2");
   mkdir("a/b/c");
   mkdir("a/d");
-  EXPECT_EQ(removeServerTree("a"), 1) << lastFailure().text;
+  EXPECT_EQ(removeServerTree(run, "a"), 1) << lastFailure().text;
   EXPECT_EQ(snapshot(), "");
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_EQ(side.returns(), 4);
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, RemovesAnEmptyDirectory) {
   mkdir("e");
-  EXPECT_EQ(removeServerTree("e"), 1) << lastFailure().text;
+  EXPECT_EQ(removeServerTree(run, "e"), 1) << lastFailure().text;
   EXPECT_EQ(snapshot(), "");
   EXPECT_EQ(side.log, (std::vector<std::string>{"cd e", "list ", "cd ..", "rmd e"}));
 }
@@ -355,7 +351,7 @@ TEST_P(ServerWalk, DeletesFilesFirstThenSubdirectoriesLastListedFirst) {
   write("a/f", "1");
   mkdir("a/b");
   mkdir("a/d");
-  ASSERT_EQ(removeServerTree("a"), 1) << lastFailure().text;
+  ASSERT_EQ(removeServerTree(run, "a"), 1) << lastFailure().text;
   ASSERT_GE(side.log.size(), 2u);
   const std::string listing = side.log[1];
   if (GetParam() == ServerKind::vsftpd) {
@@ -377,26 +373,26 @@ TEST_P(ServerWalk, DeletesFilesFirstThenSubdirectoriesLastListedFirst) {
 }
 
 TEST_P(ServerWalk, MissingDirectoryFailsWithoutAReturn) {
-  EXPECT_EQ(removeServerTree("missing"), 0);
+  EXPECT_EQ(removeServerTree(run, "missing"), 0);
   EXPECT_EQ(side.log, (std::vector<std::string>{"cd missing"}));
   EXPECT_EQ(real.currentDirectory(), here());
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   write("a/b/f", "1");
   side.deleteFault.arm("f");
-  EXPECT_EQ(removeServerTree("a"), 0);
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(real.currentDirectory(), here());
-  EXPECT_EQ(lostInTree, 0);
+  EXPECT_FALSE(run.lostInTree);
 }
 
 TEST_P(ServerWalk, ListingThatFailsFailsEveryLevel) {
   write("a/b/f", "1");
   side.listFault.arm("", 1);
-  EXPECT_EQ(removeServerTree("a"), 0);
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
   EXPECT_EQ(side.listFault.fired, 1);
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(real.currentDirectory(), here());
@@ -405,8 +401,8 @@ TEST_P(ServerWalk, ListingThatFailsFailsEveryLevel) {
 TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 0, 1);
-  EXPECT_EQ(removeServerTree("a"), 0);
-  EXPECT_EQ(lostInTree, 1);
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 1);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b/c");
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/c/\n");
@@ -415,8 +411,8 @@ TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
 TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 1, 1);
-  EXPECT_EQ(removeServerTree("a"), 0);
-  EXPECT_EQ(lostInTree, 1);
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
+  EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 2);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
   EXPECT_EQ(snapshot(), "a/\na/b/\n");
@@ -424,8 +420,8 @@ TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
 
 TEST_P(ServerWalk, RemovalMakesNoReturnOnceLost) {
   mkdir("a/b");
-  lostInTree = 1;
-  EXPECT_EQ(removeServerTree("a"), 0);
+  run.lostInTree = true;
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
   EXPECT_EQ(side.returns(), 0);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
 }
@@ -433,7 +429,7 @@ TEST_P(ServerWalk, RemovalMakesNoReturnOnceLost) {
 TEST_P(ServerWalk, RefusedRemovalFailsTheLevelAbove) {
   mkdir("a/b");
   side.removeDirectoryFault.arm("b");
-  EXPECT_EQ(removeServerTree("a"), 0);
+  EXPECT_EQ(removeServerTree(run, "a"), 0);
   EXPECT_EQ(snapshot(), "a/\na/b/\n");
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_EQ(side.log.back(), "cd ..");

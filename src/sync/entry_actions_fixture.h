@@ -1,0 +1,189 @@
+// What the entry action tests share: helpers that describe entries and
+// capture what an action prints, fault-injecting sides, and the fixture that
+// runs actions against a real server of each kind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "state/run_state.h"
+#include "state/side_listing.h"
+#include "storage/failure.h"
+#include "storage/sides.h"
+#include "support/faulty_sides.h"
+#include "support/ftp_server.h"
+#include "support/scoped_directory.h"
+#include "support/temp_tree.h"
+#include "support/test_run.h"
+#include "sync/entry_actions.h"
+#include "sync/upload_batch.h"
+
+namespace tandrel::action_tests {
+
+using testing::FaultyLocalSide;
+using testing::FaultyServerSide;
+using testing::FtpServer;
+using testing::ScopedDirectory;
+using testing::ServerKind;
+using testing::TempTree;
+
+template <typename Action>
+std::string printed(Action action) {
+  ::testing::internal::CaptureStdout();
+  action();
+  return ::testing::internal::GetCapturedStdout();
+}
+
+inline Entry* find(SideListing& listing, const std::string& name) {
+  for (Entry& e : listing.entries())
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+// The other side's placeholder of an entry that is gone there.
+inline std::unique_ptr<Entry> placeholder(const std::string& name, int isDirectory = 0) {
+  auto entry = std::make_unique<Entry>();
+  entry->name = name;
+  entry->isDirectory = isDirectory;
+  entry->state = Deleted;
+  return entry;
+}
+
+// "state touched" of an entry, for compact comparisons.
+inline std::string recorded(const Entry* e) {
+  return std::to_string(e->state) + " " + std::to_string(e->touched);
+}
+inline const std::string kDroppedTouched = std::to_string(Dropped) + " 1";
+inline const std::string kDroppedUntouched = std::to_string(Dropped) + " 0";
+inline const std::string kUnchangedUntouched = std::to_string(Unchanged) + " 0";
+inline const std::string kUnchangedTouched = std::to_string(Unchanged) + " 1";
+inline const std::string kNewTouched = std::to_string(New) + " 1";
+inline const std::string kChangedTouched = std::to_string(Changed) + " 1";
+
+// Fails an upload's source after `failAfter` bytes, like a file that cannot be
+// read to its end.
+class BreakingReadLocalSide : public FaultyLocalSide {
+ public:
+  using FaultyLocalSide::FaultyLocalSide;
+  std::unique_ptr<ByteSource> openForReading(const std::string& name, int64_t& size) override {
+    std::unique_ptr<ByteSource> source = FaultyLocalSide::openForReading(name, size);
+    if (!source || failAfter < 0) return source;
+    return std::make_unique<Breaking>(std::move(source), failAfter);
+  }
+  int64_t failAfter = -1;
+
+ private:
+  class Breaking : public ByteSource {
+   public:
+    Breaking(std::unique_ptr<ByteSource> inner, int64_t budget)
+        : inner_(std::move(inner)), budget_(budget) {}
+    long read(char* buffer, size_t capacity) override {
+      if (budget_ <= 0) {
+        recordFailure(FailureKind::system, "Input/output error");
+        return -1;
+      }
+      long got = inner_->read(buffer, std::min<size_t>(capacity, static_cast<size_t>(budget_)));
+      if (got > 0) budget_ -= got;
+      return got;
+    }
+
+   private:
+    std::unique_ptr<ByteSource> inner_;
+    int64_t budget_;
+  };
+};
+
+class CountingServerSide : public FaultyServerSide {
+ public:
+  using FaultyServerSide::FaultyServerSide;
+  bool lookUp(const std::string& name, ListRecord& record) override {
+    ++lookUps;
+    return FaultyServerSide::lookUp(name, record);
+  }
+  int lookUps = 0;
+};
+
+// Actions with the local side in a temporary tree and the server side on a
+// real server, one directory per test.
+
+class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  static void TearDownTestSuite() { servers().clear(); }
+
+  void SetUp() override {
+    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
+    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
+    server = slot.get();
+    ASSERT_TRUE(server->started()) << server->startError();
+    // Only now: the server process keeps the working directory it was started
+    // in, and the local tree is gone after this test.
+    here.emplace(local.path());
+    directory = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(directory.begin(), directory.end(), '/', '_');
+    server->tree().mkdir(directory);
+    ASSERT_TRUE(openSession());
+    sessionOpen = true;
+    LogIn logIn{{"127.0.0.1", server->port(), Security::none}, server->user(), server->password()};
+    ASSERT_TRUE(realServer.connect(logIn)) << lastFailure().text;
+    ASSERT_TRUE(realServer.changeDirectory(directory)) << lastFailure().text << server->log();
+  }
+
+  void TearDown() override {
+    if (sessionOpen) uploads.complete(run);
+    serverListing.close();
+    localListing.close();
+    if (sessionOpen) closeSession(realServer);
+  }
+
+  void openListings() {
+    ASSERT_EQ(localListing.open(""), 1);
+    ASSERT_EQ(serverListing.open(""), 1);
+  }
+  void put(const std::string& path, const std::string& content) {
+    server->tree().write(directory + "/" + path, content);
+  }
+  std::string read(const std::string& path) const {
+    return server->tree().read(directory + "/" + path);
+  }
+  bool exists(const std::string& path) const {
+    return server->tree().exists(directory + "/" + path);
+  }
+  void remove(const std::string& path) { server->tree().remove(directory + "/" + path); }
+  FileTime serverTime(const std::string& name) {
+    ListRecord record;
+    EXPECT_TRUE(realServer.lookUp(name, record)) << name;
+    return record.writeTime;
+  }
+  FileTime localTime(const std::string& name) {
+    ListRecord record;
+    EXPECT_TRUE(realLocal.lookUp(name, record)) << name;
+    return record.writeTime;
+  }
+
+  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
+    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
+    return running;
+  }
+
+  FtpServer* server = nullptr;
+  std::string directory;
+  bool sessionOpen = false;
+  TempTree local;
+  std::optional<ScopedDirectory> here;
+  testing::RealSides sides;
+  LocalSide& realLocal = sides.local;
+  ServerSide& realServer = sides.server;
+  BreakingReadLocalSide localFaults{realLocal};
+  CountingServerSide serverFaults{realServer};
+  tandrel::Run run{localFaults, serverFaults};
+  SideListing localListing{run, true};
+  SideListing serverListing{run, false};
+  UploadBatch uploads;
+};
+
+}  // namespace tandrel::action_tests

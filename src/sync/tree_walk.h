@@ -1,0 +1,91 @@
+// One walk through a directory tree on one side. Every walk enters a directory
+// by name from its parent, works through it, and returns to the parent; what
+// it does in each directory is its visitor's. The walk alone decides which
+// entries lead further down (one link policy, one loop guard) and what a
+// failed return means: the run's lostInTree, since every name below the start
+// directories is relative and the run can no longer trust where it is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "state/run_state.h"
+#include "storage/side.h"
+
+namespace tandrel {
+
+class TreeWalk;
+
+class TreeVisitor {
+ public:
+  virtual ~TreeVisitor() = default;
+
+  // What visit found. The directory is removed after the return to its
+  // parent when `ok` and `removeDirectory` are both set.
+  struct Visited {
+    bool ok;
+    bool removeDirectory;
+  };
+
+  // Whether a directory reached through a link is walked too. Without it a
+  // link is never followed: the visitor sees it as an entry of its own.
+  virtual bool followsLinks() const { return false; }
+  // Before `name` is entered: true when the visitor dealt with it as a whole
+  // (a link removed as a link, a walk that must not go on), with `ok` saying
+  // how that went.
+  virtual bool settledOutside(const std::string& name, bool& ok) {
+    (void)name;
+    (void)ok;
+    return false;
+  }
+  // Inside the directory: lists it through walk.side() and works through the
+  // listing, walking down (walk.walk) where walk.leadsDown says it may.
+  virtual Visited visit(TreeWalk& walk) = 0;
+  // Whether the return to the parent is tried after the run lost its place.
+  virtual bool returnsWhenLost() const { return false; }
+  // Called when `name` could not be entered.
+  virtual void cannotEnter(const std::string& name) { (void)name; }
+  // Called after the return to the parent was tried (`back`: it worked);
+  // false stops the walk of `name` as failed.
+  virtual bool returned(const std::string& name, bool back) {
+    (void)name;
+    (void)back;
+    return true;
+  }
+};
+
+class TreeWalk {
+ public:
+  TreeWalk(Run& run, Side& side, TreeVisitor& visitor)
+      : run_(run), side_(side), visitor_(visitor) {}
+  TreeWalk(const TreeWalk&) = delete;
+  TreeWalk& operator=(const TreeWalk&) = delete;
+
+  // Enters `name`, lets the visitor work through it, returns to the parent
+  // and, where the visitor asks, removes `name`. False on any failure, with
+  // the error text set.
+  bool walk(const std::string& name);
+
+  // Whether the walk goes down into `record` of the current directory: a
+  // directory, not a link unless the visitor follows links, and then neither
+  // a directory the walk is already inside nor a link into the run's local
+  // start directory.
+  bool leadsDown(const ListRecord& record);
+
+  Side& side() { return side_; }
+
+ private:
+  bool enterGuard();
+  bool returnToParent(const std::string& name);
+
+  Run& run_;
+  Side& side_;
+  TreeVisitor& visitor_;
+  // The directories the walk is inside, by device and inode, while it follows
+  // links: a link back up the tree cannot make it go round for ever.
+  std::vector<std::pair<uint64_t, uint64_t>> path_;
+};
+
+}  // namespace tandrel
