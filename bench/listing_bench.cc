@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "state/run_state.h"
+#include "storage/local_posix.h"
+#include "storage/server_curl.h"
 #include "state/entry.h"
 #include "state/side_listing.h"
 #include "state/state_database.h"
@@ -107,12 +109,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  tandrel::resetRunState();
+  tandrel::PosixLocalSide local;
+  tandrel::CurlServerSide server;
+  tandrel::Run run(local, server);
   bool ok = true;
   double first = 0;
   double save = 0;
   {
-    tandrel::SideListing listing(1);
+    tandrel::SideListing listing(run, true);
     start = Clock::now();
     ok = listing.open("") == 1;
     first = secondsSince(start);
@@ -142,7 +146,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> times;
   for (int r = 0; ok && r < repeats; ++r) {
-    tandrel::SideListing listing(1);
+    tandrel::SideListing listing(run, true);
     start = Clock::now();
     ok = listing.open("") == 1;
     double t = secondsSince(start);

@@ -10,7 +10,6 @@
 #include <ostream>
 #include <string>
 
-#include "state/run_state.h"
 #include "support/scoped_keys.h"
 
 namespace tandrel {
@@ -51,7 +50,12 @@ class Prompt : public ::testing::Test {
   }
 
   std::string printed;
-  StandingAnswers always;
+  // The standing answers the questions read and set.
+  struct {
+    int createDirectory = 0;
+    int deleteDirectory = 0;
+    int recreateDirectory = 0;
+  } always;
 };
 
 TEST_F(Prompt, StandingAnswerSaysYesWithoutAsking) {
