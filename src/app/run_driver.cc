@@ -98,12 +98,12 @@ int runTandrel(int count, char** arguments) {
   LogIn logIn;
   if (!logInFor(settings, logIn)) return 1;
   installInterruptHandlers();
-  installTransferWatch(&terminalTransferWatch());
 
   // Before anything is touched, also the connection: a run started by cron while
   // the last one is still going must leave at once.
   const std::string start = settings.localDirectory.empty() ? "." : settings.localDirectory;
-  if (lockDirectory(start) == LockResult::heldElsewhere) {
+  RunLock lock;
+  if (lock.take(start) == LockResult::heldElsewhere) {
     out("\nError: Another run is synchronizing local directory '%s' right now\n",
         start.c_str());
     return 1;
@@ -114,8 +114,11 @@ int runTandrel(int count, char** arguments) {
     reportError("\nError: Can't open internet session");
     return kUsageExitStatus;
   }
+  const std::unique_ptr<TransferWatch> watch = makeTerminalTransferWatch();
   PosixLocalSide local;
   CurlServerSide server;
+  // Before the connection: an interruption stops its attempts too.
+  server.setTransferWatch(watch.get());
   Run run(local, server, options);
   out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
       settings.user.c_str());

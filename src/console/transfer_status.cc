@@ -70,9 +70,8 @@ class TerminalTransferWatch : public TransferWatch {
 
 }  // namespace
 
-TransferWatch& terminalTransferWatch() {
-  static TerminalTransferWatch watch;
-  return watch;
+std::unique_ptr<TransferWatch> makeTerminalTransferWatch() {
+  return std::make_unique<TerminalTransferWatch>();
 }
 
 }  // namespace tandrel

@@ -4,11 +4,13 @@
 // interruption has arrived.
 #pragma once
 
+#include <memory>
+
 #include "storage/transfer_watch.h"
 
 namespace tandrel {
 
-// The one watch of the process; install it with installTransferWatch.
-TransferWatch& terminalTransferWatch();
+// A new watch of that kind, for a server side's setTransferWatch.
+std::unique_ptr<TransferWatch> makeTerminalTransferWatch();
 
 }  // namespace tandrel

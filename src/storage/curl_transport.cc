@@ -377,7 +377,7 @@ size_t CurlTransport::onRead(char* buffer, size_t size, size_t count, void* self
 int CurlTransport::onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,
                               curl_off_t uploadTotal, curl_off_t uploaded) {
   auto* transport = static_cast<CurlTransport*>(self);
-  if (transferWatch().cancelled()) {
+  if (transport->watch().cancelled()) {
     transport->outcome_->interrupted = true;
     return 1;
   }

@@ -91,6 +91,10 @@ class CurlTransport {
   // A URL naming the absolute path `path`, each segment escaped.
   std::string fileUrl(const std::string& path) const;
 
+  // What every request asks whether to stop; nullptr: the unwatched default.
+  void setWatch(TransferWatch* watch) { watch_ = watch; }
+  TransferWatch& watch() const { return watch_ ? *watch_ : unwatchedTransfers(); }
+
   // Called during downloads and uploads with the bytes moved so far and the
   // total (0 when unknown); an empty function turns it off.
   void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) {
@@ -125,6 +129,7 @@ class CurlTransport {
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   ReplyReader reader_;
   std::function<void(int64_t, int64_t)> observer_;
+  TransferWatch* watch_ = nullptr;
   // The request being performed, for the callbacks.
   const Request* request_ = nullptr;
   Outcome* outcome_ = nullptr;

@@ -8,10 +8,12 @@
 
 namespace tandrel {
 
-LockResult lockDirectory(const std::string& path) {
-  // Deliberately never closed: the lock lives as long as the process.
-  static int held = -1;
-  if (held >= 0) return LockResult::locked;
+RunLock::~RunLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+LockResult RunLock::take(const std::string& path) {
+  if (fd_ >= 0) return LockResult::locked;
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return LockResult::unavailable;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -19,7 +21,7 @@ LockResult lockDirectory(const std::string& path) {
     close(fd);
     return error == EWOULDBLOCK ? LockResult::heldElsewhere : LockResult::unavailable;
   }
-  held = fd;
+  fd_ = fd;
   return LockResult::locked;
 }
 

@@ -79,6 +79,12 @@ void CurlServerSide::setProgressObserver(std::function<void(int64_t, int64_t)> o
   connection_->transport().setProgressObserver(std::move(observer));
 }
 
+void CurlServerSide::setTransferWatch(TransferWatch* watch) {
+  connection_->transport().setWatch(watch);
+}
+
+TransferWatch& CurlServerSide::transferWatch() { return connection_->transport().watch(); }
+
 std::string CurlServerSide::currentDirectory() const { return connection_->current; }
 
 bool CurlServerSide::changeDirectory(const std::string& name) {

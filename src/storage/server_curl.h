@@ -59,6 +59,8 @@ class CurlServerSide : public ServerSide {
   // know it). It must return quickly; an empty function turns it off.
   void setProgressObserver(std::function<void(int64_t done, int64_t total)> observer) override;
   void setReplacementJournal(ReplacementJournal* journal) override { journal_ = journal; }
+  void setTransferWatch(TransferWatch* watch) override;
+  TransferWatch& transferWatch() override;
 
  private:
   // Fills in what a listing line of the current directory left open: whether a

@@ -135,7 +135,9 @@ std::string realPathOf(const CurlConnection& connection, const std::string& path
   for (std::string prefix = path;; prefix = resolvePath(prefix, "..")) {
     auto found = connection.linkRealPath.find(prefix);
     if (found != connection.linkRealPath.end()) {
-      return resolvePath(found->second, "." + path.substr(prefix.size()));
+      std::string below = ".";
+      below.append(path, prefix.size());
+      return resolvePath(found->second, below);
     }
     if (prefix == "/") return path;
   }

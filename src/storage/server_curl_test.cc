@@ -286,13 +286,13 @@ class StoppingWatch : public TransferWatch {
 TEST_P(CurlServerSideTest, CancelledWatchAbandonsTransfersAndLeavesTheConnectionUsable) {
   put("file", std::string(100000, 'c'));
   StoppingWatch watch;
-  installTransferWatch(&watch);
+  side_.setTransferWatch(&watch);
   StringSink sink;
   ListRecord after;
   int64_t received = -1;
   const bool downloaded = side_.download("file", sink, received, after);
   const bool uploaded = upload("new", std::string(100000, 'n'));
-  installTransferWatch(nullptr);
+  side_.setTransferWatch(nullptr);
   EXPECT_FALSE(downloaded);
   EXPECT_FALSE(uploaded);
   EXPECT_EQ(lastFailure().kind, FailureKind::transport);

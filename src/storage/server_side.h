@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/transfer_watch.h"
 #include "storage/byte_stream.h"
 #include "storage/list_record.h"
 #include "storage/replacement_journal.h"
@@ -114,6 +115,12 @@ class ServerSide : public Side {
   // Where a replacement that takes more than one rename is recorded while it
   // is under way (nullptr: nowhere). The caller keeps ownership.
   virtual void setReplacementJournal(ReplacementJournal* journal) { (void)journal; }
+
+  // What this side's requests ask whether to stop, and what a transfer
+  // reports its progress to (transfer.h); nullptr: unwatched. The caller keeps
+  // ownership.
+  virtual void setTransferWatch(TransferWatch* watch) { (void)watch; }
+  virtual TransferWatch& transferWatch() { return unwatchedTransfers(); }
 
   // Called during downloads and uploads with the bytes moved so far and the
   // total (0 when unknown); an empty function turns it off. Sides that cannot

@@ -14,11 +14,11 @@ namespace {
 
 constexpr char kChanged[] = "The file changed while it was copied\n";
 
-// Reports one transfer to the installed watch, from start to end.
+// Reports one transfer to the server side's watch, from start to end.
 class WatchedTransfer {
  public:
   WatchedTransfer(ServerSide& server, int64_t knownTotal)
-      : watch_(transferWatch()), server_(server) {
+      : watch_(server.transferWatch()), server_(server) {
     watch_.started(knownTotal);
     server_.setProgressObserver(
         [this](int64_t done, int64_t total) { watch_.progress(done, total); });
@@ -117,7 +117,7 @@ bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
     WatchedTransfer watched(server, size);
     ok = server.upload(source, name, sent);
   }
-  if (!ok && !transferWatch().cancelled()) {
+  if (!ok && !server.transferWatch().cancelled()) {
     // Without its old copy the server's entry must not pass for one the user
     // deleted there.
     const Failure failure = lastFailure();

@@ -12,15 +12,11 @@ class Unwatched : public TransferWatch {
   void finished() override {}
 };
 
-TransferWatch* installed = nullptr;
-
 }  // namespace
 
-void installTransferWatch(TransferWatch* watch) { installed = watch; }
-
-TransferWatch& transferWatch() {
+TransferWatch& unwatchedTransfers() {
   static Unwatched unwatched;
-  return installed ? *installed : unwatched;
+  return unwatched;
 }
 
 }  // namespace tandrel

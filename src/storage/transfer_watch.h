@@ -1,7 +1,7 @@
 // What a file transfer reports while it runs, and how it learns that it should
 // stop. The storage layer only calls it; the tool supplies one that shows a
-// progress line and reads the interruption flag. Until one is installed,
-// transfers go unwatched and are never cancelled.
+// progress line and reads the interruption flag. Until a side is given
+// one, its transfers go unwatched and are never cancelled.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,8 @@ class TransferWatch {
   virtual void finished() = 0;
 };
 
-// The watch transfers report to. The caller keeps ownership; nullptr goes
-// back to the unwatched default.
-void installTransferWatch(TransferWatch* watch);
-TransferWatch& transferWatch();
+// A watch that shows nothing and never asks to stop: what a side reports to
+// until it is given one. It keeps no state.
+TransferWatch& unwatchedTransfers();
 
 }  // namespace tandrel

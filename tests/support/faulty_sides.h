@@ -97,6 +97,8 @@ class FaultyServerSide : public ServerSide {
   void setReplacementJournal(ReplacementJournal* journal) override {
     real_.setReplacementJournal(journal);
   }
+  void setTransferWatch(TransferWatch* watch) override { real_.setTransferWatch(watch); }
+  TransferWatch& transferWatch() override { return real_.transferWatch(); }
   bool download(const std::string& name, ByteSink& sink, int64_t& received,
                 ListRecord& after) override;
   bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
