@@ -80,6 +80,20 @@ bool listByStat(CurlConnection& connection, const std::string& path,
   return outcome.code == CURLE_OK && readStatListing(outcome, lines);
 }
 
+// `text`, lines ending in "\n", without the LIST line of a directory named "..".
+std::string withoutParentLine(std::string_view text) {
+  std::string kept;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line =
+        text.substr(0, end == std::string_view::npos ? text.size() : end + 1);
+    std::string_view bare = line.substr(0, line.find_last_not_of("\r\n") + 1);
+    if (!(bare.starts_with("d") && bare.ends_with(" .."))) kept += line;
+    text.remove_prefix(line.size());
+  }
+  return kept;
+}
+
 // Takes the listing of `path` (the tracked current directory) so that a
 // directory that is not there fails instead of listing as empty: by STAT
 // where its answer shows the directory itself, by MLSD of the path (which
@@ -117,13 +131,16 @@ bool fetchListing(CurlConnection& connection, const std::string& path,
   }
   if (way == ListingWay::both) {
     // Byte for byte, line ends included: STAT stands for the listing only
-    // where the two can never be told apart.
+    // where the two can never be told apart. The parent's line is left out:
+    // the parent is not listed, and another client may change it between the
+    // two answers.
     std::vector<std::string> statLines;
     std::string statData;
     const bool shown = readStatListing(outcome, statLines);
     for (const std::string& line : statLines) statData += line + "\n";
-    connection.methods.listing = shown && statData == data ? ListingMethod::stat
-                                                           : ListingMethod::list;
+    connection.methods.listing =
+        shown && withoutParentLine(statData) == withoutParentLine(data) ? ListingMethod::stat
+                                                                        : ListingMethod::list;
   }
   lines = linesOfListingData(data, formatOf(connection), now());
   return true;
