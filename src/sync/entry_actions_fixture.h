@@ -17,6 +17,7 @@
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
+#include "support/suite_servers.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
@@ -113,12 +114,10 @@ class CountingServerSide : public FaultyServerSide {
 
 class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
  protected:
-  static void TearDownTestSuite() { servers().clear(); }
+  static void TearDownTestSuite() { testing::suiteServers<ServerActionTest>().clear(); }
 
   void SetUp() override {
-    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
-    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
-    server = slot.get();
+    server = &testing::suiteServer<ServerActionTest>(GetParam());
     ASSERT_TRUE(server->started()) << server->startError();
     // Only now: the server process keeps the working directory it was started
     // in, and the local tree is gone after this test.
@@ -163,11 +162,6 @@ class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
     ListRecord record;
     EXPECT_TRUE(realLocal.lookUp(name, record)) << name;
     return record.writeTime;
-  }
-
-  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
-    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
-    return running;
   }
 
   FtpServer* server = nullptr;

@@ -20,6 +20,7 @@
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
+#include "support/suite_servers.h"
 #include "support/scoped_directory.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
@@ -279,12 +280,10 @@ class LoggingServerSide : public FaultyServerSide {
 
 class ServerWalk : public ::testing::TestWithParam<ServerKind> {
  protected:
-  static void TearDownTestSuite() { servers().clear(); }
+  static void TearDownTestSuite() { testing::suiteServers<ServerWalk>().clear(); }
 
   void SetUp() override {
-    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
-    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
-    server = slot.get();
+    server = &testing::suiteServer<ServerWalk>(GetParam());
     ASSERT_TRUE(server->started()) << server->startError();
     directory = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(directory.begin(), directory.end(), '/', '_');
@@ -310,11 +309,6 @@ class ServerWalk : public ::testing::TestWithParam<ServerKind> {
   }
   void mkdir(const std::string& path) { server->tree().mkdir(directory + "/" + path); }
   std::string snapshot() const { return testing::snapshotTree(server->tree().pathOf(directory)); }
-
-  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
-    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
-    return running;
-  }
 
   FtpServer* server = nullptr;
   std::string directory;

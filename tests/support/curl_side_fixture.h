@@ -18,6 +18,7 @@
 #include "storage/file_time.h"
 #include "storage/server_curl.h"
 #include "support/ftp_server.h"
+#include "support/suite_servers.h"
 
 namespace tandrel::testing {
 
@@ -102,12 +103,10 @@ inline const int64_t kOldTime = daysFromCivil(2020, 1, 15) * 86400 + 12 * 3600 +
 
 class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
  protected:
-  static void TearDownTestSuite() { servers().clear(); }
+  static void TearDownTestSuite() { suiteServers<CurlServerSideTest>().clear(); }
 
   void SetUp() override {
-    std::unique_ptr<FtpServer>& slot = servers()[GetParam()];
-    if (!slot) slot = std::make_unique<FtpServer>(GetParam());
-    server_ = slot.get();
+    server_ = &suiteServer<CurlServerSideTest>(GetParam());
     ASSERT_TRUE(server_->started()) << server_->startError();
     directory_ = testDirectoryName();
     server_->tree().mkdir(directory_);
@@ -144,11 +143,6 @@ class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
       EXPECT_EQ(sent, static_cast<int64_t>(content.size()));
     }
     return ok;
-  }
-
-  static std::map<ServerKind, std::unique_ptr<FtpServer>>& servers() {
-    static std::map<ServerKind, std::unique_ptr<FtpServer>> running;
-    return running;
   }
 
   FtpServer* server_ = nullptr;
