@@ -33,7 +33,6 @@ void setErrorText(bool failed) {
 
 void reportError(const char* format, ...) {
   ++problems;
-  clearStatusLine();
   va_list arguments;
   va_start(arguments, format);
   char stackBuffer[1024];

@@ -8,18 +8,7 @@
 
 namespace tandrel {
 
-namespace {
-bool statusShown = false;
-
-void eraseStatus() {
-  if (!statusShown) return;
-  std::fputs("\r\033[K", stdout);
-  statusShown = false;
-}
-}  // namespace
-
 void out(const char* format, ...) {
-  eraseStatus();
   va_list arguments;
   va_start(arguments, format);
   std::vfprintf(stdout, format, arguments);
@@ -28,7 +17,6 @@ void out(const char* format, ...) {
 }
 
 void outText(std::string_view text) {
-  eraseStatus();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
@@ -43,11 +31,11 @@ void showStatusLine(std::string_view text) {
   std::fputs("\r\033[K", stdout);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
-  statusShown = true;
 }
 
 void clearStatusLine() {
-  eraseStatus();
+  if (!outputIsTerminal()) return;
+  std::fputs("\r\033[K", stdout);
   std::fflush(stdout);
 }
 

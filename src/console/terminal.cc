@@ -19,7 +19,6 @@ namespace {
 
 struct termios savedMode;
 volatile sig_atomic_t rawActive = 0;
-bool endOfInput = false;
 
 bool inputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
@@ -123,14 +122,13 @@ int readFromTerminal() {
   return key;
 }
 
+// Input that has ended stays ended (a pipe whose writers are gone, a file read
+// to its end), and an interruption stays requested, so every later question
+// reads the end again without anything to remember.
 int readFromPipe() {
-  if (endOfInput) return kEndOfInput;
   for (;;) {
     int byte = readByte();
-    if (byte < 0) {
-      endOfInput = true;
-      return kEndOfInput;
-    }
+    if (byte < 0) return kEndOfInput;
     // Line breaks let a script put one answer per line.
     if (byte == '\n' || byte == '\r') continue;
     char echo = static_cast<char>(byte);

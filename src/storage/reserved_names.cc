@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -170,12 +171,15 @@ bool isAbandonedTemporary(const ListRecord& record, FileTime now) {
   if (!readOrigin(name, origin)) {
     return record.writeTime != 0 && record.writeTime + kAbandonedAfter < now;
   }
-  static TemporaryOrigin mine;
-  static const bool readMine = readOrigin(temporaryName(), mine);
+  static const std::optional<TemporaryOrigin> mine = []() -> std::optional<TemporaryOrigin> {
+    TemporaryOrigin origin;
+    if (!readOrigin(temporaryName(), origin)) return std::nullopt;
+    return origin;
+  }();
   // A copy in progress of a run of this machine whose process is gone: killed
   // runs leave these, and no one else will ever finish them. A copy moved
   // aside is the old content of a file and waits its day in any case.
-  if (readMine && !origin.aside && origin.host == mine.host && origin.machine == mine.machine &&
+  if (mine && !origin.aside && origin.host == mine->host && origin.machine == mine->machine &&
       kill(static_cast<pid_t>(origin.pid), 0) != 0 && errno == ESRCH) {
     return true;
   }
