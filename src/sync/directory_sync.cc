@@ -13,21 +13,17 @@ namespace tandrel {
 
 namespace {
 
-// A pair in which either side holds an entry the run cannot handle is left as
-// it is, on both sides: the skipped entry keeps its record, and the other one
-// is recorded as after a declined action, so the next run sees it again.
-bool leaveSkippedPair(SideListing& local, SideListing& server, Entry*& l, Entry*& s, int kind) {
-  const int c = compareEntries(l, s);
-  if (!((c <= 0 && l->skipped) || (c >= 0 && s->skipped))) return false;
-  if (c <= 0) {
-    commitEntry(l, 0);
-    l = local.next(kind);
+// How the emptied-side rule counts `listing`.
+SideCounts countsOf(const SideListing& listing) {
+  SideCounts counts;
+  for (const Entry& entry : listing.entries()) {
+    if (entry.state == Deleted) {
+      ++counts.gone;
+    } else {
+      ++counts.listed;
+    }
   }
-  if (c >= 0) {
-    commitEntry(s, 0);
-    s = server.next(kind);
-  }
-  return true;
+  return counts;
 }
 
 }  // namespace
@@ -46,8 +42,7 @@ int DirectorySync::run() {
   int ok = local.open(name);
   server.recordsIgnored = local.recordsIgnored;
   ok = ok && server.open(name);
-  if (ok && run_.yesSwitch &&
-      (emptiedUnattended(local, server) || emptiedUnattended(server, local))) {
+  if (ok && (refusesEmptied(local, server) || refusesEmptied(server, local))) {
     // Nothing is walked, so nothing is touched and both records stay as they are.
   } else if (ok) {
     Entry* l = local.first(0);
@@ -83,24 +78,12 @@ void DirectorySync::forgetUnreached(SideListing& listing) {
   }
 }
 
-// An empty listing where several entries were recorded looks the same as a
-// person deleting them all, but is more often a reset account, a wrong
-// directory or a server that lists a missing directory as empty. Unattended,
-// nothing is deleted on the other side until a person has seen it once.
-bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListing& other) const {
-  int recorded = 0;
-  for (const Entry& entry : empty.entries()) {
-    if (entry.state != Deleted) return false;
-    ++recorded;
-  }
-  bool otherHolds = false;
-  for (const Entry& entry : other.entries()) {
-    if (entry.state != Deleted) otherHolds = true;
-  }
-  if (recorded < 2 || !otherHolds) return false;
+bool DirectorySync::refusesEmptied(const SideListing& empty, const SideListing& other) const {
+  const SideCounts counts = countsOf(empty);
+  if (!refusesEmptiedSide(counts, countsOf(other), policyOf(run_))) return false;
   out("Warning: Directory '%s' is empty on %s, where %d entries were recorded: nothing is "
       "deleted on %s in this run; run once without -y to confirm the deletions\n",
-      name.empty() ? "." : name.c_str(), empty.sideName(), recorded, other.sideName());
+      name.empty() ? "." : name.c_str(), empty.sideName(), counts.gone, other.sideName());
   noteProblem();
   return true;
 }
@@ -116,7 +99,6 @@ bool DirectorySync::stopRequested() {
 }
 
 void DirectorySync::fileStep(Entry*& l, Entry*& s) {
-  if (leaveSkippedPair(local, server, l, s, 0)) return;
   const int c = compareEntries(l, s);
   Entry* const localEntry = c <= 0 ? l : nullptr;
   Entry* const serverEntry = c >= 0 ? s : nullptr;
@@ -129,12 +111,19 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       updateFile(run_, to, uploads_, target, source, Confirm::no, Announce::line);
     }
   };
-  switch (decideFile(fileStateOf(localEntry), fileStateOf(serverEntry), run_.settings.ftpWins)) {
+  const FilePlan plan = decide(filePairOf(localEntry, serverEntry), policyOf(run_));
+  switch (plan.action) {
     case FileAction::leave:
       break;
     case FileAction::forget:
-      commitEntry(localEntry, 1);
-      commitEntry(serverEntry, 1);
+      commitEntry(localEntry, true);
+      commitEntry(serverEntry, true);
+      break;
+    case FileAction::leaveSkipped:
+      // The skipped entry keeps its record; the other one is recorded as after
+      // a declined action, so the next run sees it again.
+      commitEntry(localEntry, false);
+      commitEntry(serverEntry, false);
       break;
     case FileAction::copyToLocal:
       copy(local, localEntry, serverEntry);
@@ -143,81 +132,81 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       copy(server, serverEntry, localEntry);
       break;
     case FileAction::overwriteLocal:
-      updateFile(run_, local, uploads_, localEntry, serverEntry, Confirm::ask, Announce::line);
+      updateFile(run_, local, uploads_, localEntry, serverEntry, plan.confirm, Announce::line);
       break;
     case FileAction::overwriteServer:
-      updateFile(run_, server, uploads_, serverEntry, localEntry, Confirm::ask, Announce::line);
+      updateFile(run_, server, uploads_, serverEntry, localEntry, plan.confirm, Announce::line);
       break;
     case FileAction::deleteLocal:
-      deleteFile(run_, local, localEntry, serverEntry);
+      deleteFile(run_, local, localEntry, serverEntry, plan.confirm);
       break;
     case FileAction::deleteServer:
-      deleteFile(run_, server, serverEntry, localEntry);
+      deleteFile(run_, server, serverEntry, localEntry, plan.confirm);
       break;
   }
   if (localEntry) l = local.next(0);
   if (serverEntry) s = server.next(0);
 }
 
-const std::string* DirectorySync::carryOut(DirectoryAction action, Entry* l, Entry* s) {
-  switch (action) {
+const std::string* DirectorySync::carryOut(const DirectoryPlan& plan, Entry* l, Entry* s) {
+  // A deleted tree that goes back where it was deleted: the local copy first
+  // loses the server records it holds, which belong to the tree that is gone.
+  auto toServer = [&] {
+    return purgeForRecreate(run_, local, l, s) == Outcome::done &&
+           createDirectory(run_, server, s, l, Confirm::no) == Outcome::done;
+  };
+  auto toLocal = [&] { return createDirectory(run_, local, l, s, Confirm::no) == Outcome::done; };
+  switch (plan.action) {
     case DirectoryAction::leave:
       return nullptr;
     case DirectoryAction::forget:
-      commitEntry(l, 1);
-      commitEntry(s, 1);
+      commitEntry(l, true);
+      commitEntry(s, true);
+      return nullptr;
+    case DirectoryAction::leaveSkipped:
+    case DirectoryAction::leaveUnentered:
+      commitEntry(l, false);
+      commitEntry(s, false);
       return nullptr;
     case DirectoryAction::enter:
       return &l->name;
     case DirectoryAction::createOnLocal:
-      return createDirectory(run_, local, nullptr, s, Confirm::ask) == Outcome::done ? &s->name
+      return createDirectory(run_, local, nullptr, s, plan.confirm) == Outcome::done ? &s->name
                                                                                      : nullptr;
     case DirectoryAction::createOnServer:
-      return createDirectory(run_, server, nullptr, l, Confirm::ask) == Outcome::done ? &l->name
+      return createDirectory(run_, server, nullptr, l, plan.confirm) == Outcome::done ? &l->name
                                                                                       : nullptr;
     case DirectoryAction::deleteOnLocal:
-      return deleteDirectory(run_, local, l, s) == Outcome::recreate &&
-                     purgeForRecreate(run_, local, l, s) == Outcome::done &&
-                     createDirectory(run_, server, s, l, Confirm::no) == Outcome::done
+      return deleteDirectory(run_, local, l, s, plan.confirm, plan.keep) == Outcome::recreate &&
+                     toServer()
                  ? &l->name
                  : nullptr;
     case DirectoryAction::deleteOnServer:
-      return deleteDirectory(run_, server, s, l) == Outcome::recreate &&
-                     createDirectory(run_, local, l, s, Confirm::no) == Outcome::done
+      return deleteDirectory(run_, server, s, l, plan.confirm, plan.keep) == Outcome::recreate &&
+                     toLocal()
                  ? &s->name
                  : nullptr;
+    case DirectoryAction::recreateOnServer:
+      return toServer() ? &l->name : nullptr;
+    case DirectoryAction::recreateOnLocal:
+      return toLocal() ? &s->name : nullptr;
   }
   return nullptr;
 }
 
 void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
-  if (!run_.settings.recursive) {
-    commitEntry(l, 0);
-    commitEntry(s, 0);
-    l = local.next(1);
-    s = server.next(1);
-    return;
-  }
-  if (leaveSkippedPair(local, server, l, s, 1)) return;
   int c = compareEntries(l, s);
   // Records below a directory this directory's records do not know were
   // written somewhere else, unless a place file says otherwise.
   const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
   Entry* const localEntry = c <= 0 ? l : nullptr;
   Entry* const serverEntry = c >= 0 ? s : nullptr;
-  const std::string* sub =
-      carryOut(decideDirectory(directoryStateOf(localEntry), directoryStateOf(serverEntry)),
-               localEntry, serverEntry);
+  const std::string* sub = carryOut(
+      decide(directoryPairOf(localEntry, serverEntry), policyOf(run_)), localEntry, serverEntry);
   // The name must outlive the cursor moves: the entries stay in their lists.
   std::string subdirectory = sub ? *sub : std::string();
-  if (c == 0) {
-    l = local.next(1);
-    s = server.next(1);
-  } else if (c < 0) {
-    l = local.next(1);
-  } else {
-    s = server.next(1);
-  }
+  if (c <= 0) l = local.next(1);
+  if (c >= 0) s = server.next(1);
   if (sub) {
     DirectorySync child(run_, subdirectory, placeBelow(place, subdirectory));
     child.parentVouches = vouches;

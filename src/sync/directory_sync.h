@@ -49,13 +49,14 @@ class DirectorySync {
 
   void fileStep(Entry*& l, Entry*& s);
   void directoryStep(Entry*& l, Entry*& s);
-  // Takes the action the walk decided for a pair of directories (either may be
-  // absent); returns the name of the subdirectory to synchronise next, if any.
-  const std::string* carryOut(DirectoryAction action, Entry* l, Entry* s);
+  // Carries out the plan for a pair of directories (either may be absent);
+  // returns the name of the subdirectory to synchronise next, if any.
+  const std::string* carryOut(const DirectoryPlan& plan, Entry* l, Entry* s);
   // Stops the walks: the run lost its place in the tree, or was interrupted.
   bool stopRequested();
   static void forgetUnreached(SideListing& listing);
-  bool emptiedUnattended(const SideListing& empty, const SideListing& other) const;
+  // Whether the emptied-side rule refuses this directory, after warning.
+  bool refusesEmptied(const SideListing& empty, const SideListing& other) const;
 };
 
 }  // namespace tandrel

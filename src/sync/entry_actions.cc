@@ -120,10 +120,12 @@ Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* tar
   return outcome;
 }
 
-Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart,
+                   Confirm confirm) {
   const bool unchanged = target->state == Unchanged;
   Outcome outcome = Outcome::declined;
-  if (askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
+  if (confirm == Confirm::no ||
+      askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
                                : "File '%s' is new or updated on %s, do you still want to delete? "
                                  "Y(es)/N(o)/A(lways):",
                      target->name.c_str(),
@@ -166,15 +168,10 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
 
 namespace {
 
-// Under -y nobody saw what the tree holds: files in it that are new or changed
-// since the last run, on the side that wins file conflicts, stay, and the
-// directory is then new here and goes to the other side again. A link goes as
-// a link, which deletes nothing, so it needs no look inside. Returns done when
-// the deletion goes ahead as usual.
+// Files in the tree that are new or changed since the last run stay, and the
+// directory is then new here and goes to the other side again. Returns done
+// when nothing was kept and the deletion goes ahead as usual.
 Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
-  if (!run.yesSwitch || side.isLocal == run.settings.ftpWins || target->isLink) {
-    return Outcome::done;
-  }
   int kept = 0;
   // A tree that could not be looked through is not removed either.
   if (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
@@ -200,15 +197,20 @@ Outcome removeTree(Run& run, SideListing& side, Entry* target) {
 
 }  // namespace
 
-Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart) {
+Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart,
+                        Confirm confirm, KeepNewFiles keep) {
   int recreate = 0;
-  const int agreed = askDeleteDirectory(
-      "Do you want to delete directory '%s' on %s?\n"
-      "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
-      target->name.c_str(), run.always.deleteDirectory, recreate, run.always.recreateDirectory,
-      side.sideName(), side.otherSideName());
+  const int agreed =
+      confirm == Confirm::no ||
+      askDeleteDirectory("Do you want to delete directory '%s' on %s?\n"
+                         "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
+                         target->name.c_str(), run.always.deleteDirectory, recreate,
+                         run.always.recreateDirectory, side.sideName(), side.otherSideName());
   if (recreate) return Outcome::recreate;
-  Outcome outcome = agreed ? keepUnseenChanges(run, side, target) : Outcome::declined;
+  Outcome outcome = Outcome::declined;
+  if (agreed) {
+    outcome = keep == KeepNewFiles::yes ? keepUnseenChanges(run, side, target) : Outcome::done;
+  }
   if (outcome == Outcome::recreate) return outcome;
   if (outcome == Outcome::done) outcome = removeTree(run, side, target);
   commitBoth(target, counterpart, outcome);

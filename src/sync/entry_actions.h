@@ -9,6 +9,7 @@
 #include "state/entry.h"
 #include "state/run_state.h"
 #include "state/side_listing.h"
+#include "sync/plan.h"
 #include "sync/upload_batch.h"
 
 namespace tandrel {
@@ -20,8 +21,6 @@ enum class Outcome {
   recreate,  // deleteDirectory only: the directory goes to the other side again
 };
 
-// Whether an action asks before it acts.
-enum class Confirm { no, ask };
 // Whether updateFile prints its "Updating" line.
 enum class Announce { no, line };
 
@@ -36,20 +35,24 @@ Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* exi
 Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
                    Confirm confirm, Announce announce);
 
-// Deletes this side's file `target`, whose counterpart was deleted on the other side.
-Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart);
+// Deletes this side's file `target`, whose counterpart was deleted on the
+// other side, after asking when `confirm` says so.
+Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart,
+                   Confirm confirm);
 
 // Creates the directory `source` of the other side on this side, where it is
 // absent or `existing` is its placeholder.
 Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* source,
                         Confirm confirm);
 
-// Deletes this side's directory tree `target`, after asking. When the user chose
-// to recreate it on the other side instead, returns recreate and records
-// nothing: the recreation does. So too when -y answered and the tree held files
-// new or changed since the last run that win against the deletion: only the
-// rest is removed, and the directory goes to the other side again.
-Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart);
+// Deletes this side's directory tree `target`, after asking when `confirm`
+// says so. When the user chose to recreate it on the other side instead,
+// returns recreate and records nothing: the recreation does. So too with
+// `keep` when the tree held files new or changed since the last run: they
+// stay (each named in a warning), only the rest is removed, and the directory
+// goes to the other side again.
+Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart,
+                        Confirm confirm, KeepNewFiles keep);
 
 // Before a directory deleted on the server is created there again from its local
 // copy: forgets every server record under the local copy. Called on the local listing.

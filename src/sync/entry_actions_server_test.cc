@@ -29,7 +29,8 @@ TEST_P(ServerActions, DeleteOfAVanishedServerFileReportsTheServersReply) {
   remove("x");
   run.always.deleteUnchangedFile = 1;
   std::string output = printed([&] {
-    EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), Outcome::failed);
+    EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get(), Confirm::ask),
+              Outcome::failed);
   });
   const std::string start = "Deleting file 'x' on server\nError: Can't delete server file 'x' - ";
   if (GetParam() == ServerKind::pyftpdlib) {
@@ -51,7 +52,8 @@ TEST_P(ServerActions, DeleteServerFileWithStandingAnswer) {
   auto counterpart = placeholder("x");
   run.always.deleteUpdatedFile = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get()), Outcome::done);
+              EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get(), Confirm::ask),
+                        Outcome::done);
             }),
             "Deleting file 'x' on server\n");
   EXPECT_FALSE(exists("x"));
@@ -148,7 +150,8 @@ TEST_P(ServerActions, DeleteServerDirectoryRemovesTheTree) {
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get()),
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no),
                         Outcome::done);
             }),
             "Deleting directory 'd' on server\n");
@@ -167,7 +170,8 @@ TEST_P(ServerActions, DeleteServerDirectoryThatFailsReportsOnce) {
   run.always.deleteDirectory = 1;
   serverFaults.deleteFault.arm("x");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get()),
+              EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no),
                         Outcome::failed);
             }),
             "Deleting directory 'd' on server\n"

@@ -41,7 +41,8 @@ TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
   auto counterpart = placeholder("a");
   run.always.deleteUnchangedFile = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::done);
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get(), Confirm::ask),
+                        Outcome::done);
             }),
             "Deleting file 'a' on local\n");
   EXPECT_FALSE(tree.exists("a"));
@@ -58,7 +59,8 @@ TEST_F(LocalActions, DeleteOfAVanishedFileReportsTheSystemsText) {
   tree.remove("a");
   run.always.deleteUnchangedFile = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::failed);
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get(), Confirm::ask),
+                        Outcome::failed);
             }),
             "Deleting file 'a' on local\n"
             "Error: Can't delete local file 'a' - No such file or directory\n");
@@ -73,7 +75,8 @@ TEST_F(LocalActions, DeleteAnsweredNoKeepsTheFileAndRecordsAFailure) {
   auto counterpart = placeholder("a");
   ScopedKeys keys("n");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get()), Outcome::declined);
+              EXPECT_EQ(deleteFile(run, listing, target, counterpart.get(), Confirm::ask),
+                        Outcome::declined);
             }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):n\n");
@@ -95,8 +98,10 @@ TEST_F(LocalActions, DeleteStandingAnswersAreIndependent) {
   run.always.deleteUnchangedFile = 1;
   ScopedKeys keys("A");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get()), Outcome::done);
-              EXPECT_EQ(deleteFile(run, listing, unchanged, counterpartB.get()), Outcome::done);
+              EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get(), Confirm::ask),
+                        Outcome::done);
+              EXPECT_EQ(deleteFile(run, listing, unchanged, counterpartB.get(), Confirm::ask),
+                        Outcome::done);
             }),
             "File 'a' is new or updated on local, do you still want to delete? "
             "Y(es)/N(o)/A(lways):A\nDeleting file 'a' on local\nDeleting file 'b' on local\n");
@@ -113,7 +118,8 @@ TEST_F(LocalActions, DeleteDirectoryRemovesTheTree) {
   auto counterpart = placeholder("d", 1);
   run.always.deleteDirectory = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()), Outcome::done);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no), Outcome::done);
             }),
             "Deleting directory 'd' on local\n");
   EXPECT_FALSE(tree.exists("d"));
@@ -130,7 +136,8 @@ TEST_F(LocalActions, DeleteDirectoryThatFailsHalfwayReportsOnceAndRecordsAFailur
   run.always.deleteDirectory = 1;
   localFaults.deleteFault.arm("x");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()), Outcome::failed);
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no), Outcome::failed);
             }),
             "Deleting directory 'd' on local\n"
             "Error: Can't delete local directory 'd' - Injected failure\n");
@@ -147,7 +154,8 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredRecreateChangesNothing) {
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("r");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no),
                         Outcome::recreate);
             }),
             "Do you want to delete directory 'd' on local?\n"
@@ -167,7 +175,8 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredNoRecordsAFailure) {
   auto counterpart = placeholder("d", 1);
   ScopedKeys keys("N");
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no),
                         Outcome::declined);
             }),
             "Do you want to delete directory 'd' on local?\n"
@@ -184,7 +193,8 @@ TEST_F(LocalActions, DeleteDirectoryWithStandingRecreateAsksNothing) {
   auto counterpart = placeholder("d", 1);
   run.always.recreateDirectory = 1;
   EXPECT_EQ(printed([&] {
-              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get()),
+              EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
+                        KeepNewFiles::no),
                         Outcome::recreate);
             }),
             "");
