@@ -86,7 +86,7 @@ int parseOptions(int count, char** arguments, RunOptions& options) {
     }
     switch (letter) {
       case 'c':
-        always.recreateDirectory = 1;
+        always.recreateDirectory = true;
         break;
       case 'f':
         settings.ftpWins = true;
@@ -95,8 +95,8 @@ int parseOptions(int count, char** arguments, RunOptions& options) {
         settings.recursive = true;
         break;
       case 'y':
-        always.deleteUnchangedFile = always.deleteUpdatedFile = always.overwrite = 1;
-        always.createDirectory = always.deleteDirectory = 1;
+        always.deleteUnchangedFile = always.deleteUpdatedFile = always.overwrite = true;
+        always.createDirectory = always.deleteDirectory = true;
         options.yesSwitch = true;
         break;
       default:

@@ -23,44 +23,39 @@ int ask(const char* question, const char* a, const char* b, const char* c) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
 
-int askYesNoAlways(const char* question, const char* name, int& standingAnswer, const char* side) {
-  if (standingAnswer == 1) return 1;
+bool askYesNoAlways(const char* question, const char* name, bool& standingAnswer,
+                    const char* side) {
+  if (standingAnswer) return true;
   for (;;) {
     int key = ask(question, name, side, "");
     if (key == 'A') {
-      standingAnswer = 1;
-      return 1;
+      standingAnswer = true;
+      return true;
     }
-    if (key == 'Y') return 1;
-    if (key == 'N' || key == kEndOfInput) return 0;
+    if (key == 'Y') return true;
+    if (key == 'N' || key == kEndOfInput) return false;
   }
 }
 
-int askDeleteDirectory(const char* question, const char* name, int& alwaysDelete, int& recreate,
-                       int& alwaysRecreate, const char* side, const char* otherSide) {
-  recreate = 0;
-  if (alwaysDelete == 1) return 1;
-  if (alwaysRecreate == 1) {
-    recreate = 1;
-    return 0;
-  }
+DirectoryChoice askDeleteDirectory(const char* question, const char* name, bool& alwaysDelete,
+                                   bool& alwaysRecreate, const char* side, const char* otherSide) {
+  if (alwaysDelete) return DirectoryChoice::remove;
+  if (alwaysRecreate) return DirectoryChoice::recreate;
   for (;;) {
     switch (ask(question, name, side, otherSide)) {
       case 'A':
-        alwaysDelete = 1;
-        return 1;
+        alwaysDelete = true;
+        return DirectoryChoice::remove;
       case 'Y':
-        return 1;
+        return DirectoryChoice::remove;
       case 'N':
       case kEndOfInput:
-        return 0;
+        return DirectoryChoice::leave;
       case 'R':
-        recreate = 1;
-        return 0;
+        return DirectoryChoice::recreate;
       case 'C':
-        alwaysRecreate = 1;
-        recreate = 1;
-        return 0;
+        alwaysRecreate = true;
+        return DirectoryChoice::recreate;
       default:
         break;
     }

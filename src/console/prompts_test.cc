@@ -33,18 +33,18 @@ class Prompt : public ::testing::Test {
  protected:
   // Asks the Yes / No / Always question about 'f' on the server with `keys` at
   // hand; the printed text goes to `printed`.
-  int yesNoAlways(const std::string& keys, int& standing) {
+  bool yesNoAlways(const std::string& keys, bool& standing) {
     ScopedKeys input(keys);
     ::testing::internal::CaptureStdout();
-    int answer = askYesNoAlways(kDelete, "f", standing, "server");
+    bool answer = askYesNoAlways(kDelete, "f", standing, "server");
     printed = ::testing::internal::GetCapturedStdout();
     return answer;
   }
-  int deleteDirectory(const std::string& keys, int& recreate) {
+  DirectoryChoice deleteDirectory(const std::string& keys) {
     ScopedKeys input(keys);
     ::testing::internal::CaptureStdout();
-    int answer = askDeleteDirectory(kDeleteDirectory, "d", always.deleteDirectory, recreate,
-                                    always.recreateDirectory, "local", "server");
+    DirectoryChoice answer = askDeleteDirectory(kDeleteDirectory, "d", always.deleteDirectory,
+                                                always.recreateDirectory, "local", "server");
     printed = ::testing::internal::GetCapturedStdout();
     return answer;
   }
@@ -52,94 +52,94 @@ class Prompt : public ::testing::Test {
   std::string printed;
   // The standing answers the questions read and set.
   struct {
-    int createDirectory = 0;
-    int deleteDirectory = 0;
-    int recreateDirectory = 0;
+    bool createDirectory = false;
+    bool deleteDirectory = false;
+    bool recreateDirectory = false;
   } always;
 };
 
 TEST_F(Prompt, StandingAnswerSaysYesWithoutAsking) {
-  int standing = 1;
-  EXPECT_EQ(yesNoAlways("n", standing), 1);
+  bool standing = true;
+  EXPECT_TRUE(yesNoAlways("n", standing));
   EXPECT_EQ(printed, "");
 }
 
 TEST_F(Prompt, YesAndNoLeaveTheStandingAnswerAlone) {
-  int standing = 0;
-  EXPECT_EQ(yesNoAlways("Y", standing), 1);
+  bool standing = false;
+  EXPECT_TRUE(yesNoAlways("Y", standing));
   EXPECT_EQ(printed, kDeleteF + "Y\n");
-  EXPECT_EQ(yesNoAlways("n", standing), 0);
+  EXPECT_FALSE(yesNoAlways("n", standing));
   EXPECT_EQ(printed, kDeleteF + "n\n");
-  EXPECT_EQ(standing, 0);
+  EXPECT_FALSE(standing);
 }
 
 TEST_F(Prompt, AlwaysSetsTheStandingAnswer) {
-  int standing = 0;
-  EXPECT_EQ(yesNoAlways("a", standing), 1);
-  EXPECT_EQ(standing, 1);
-  EXPECT_EQ(yesNoAlways("n", standing), 1);
+  bool standing = false;
+  EXPECT_TRUE(yesNoAlways("a", standing));
+  EXPECT_TRUE(standing);
+  EXPECT_TRUE(yesNoAlways("n", standing));
   EXPECT_EQ(printed, "");
 }
 
 TEST_F(Prompt, AnyOtherKeyAsksAgain) {
-  int standing = 0;
-  EXPECT_EQ(yesNoAlways("x 5\t\x03\x1bN", standing), 0);
+  bool standing = false;
+  EXPECT_FALSE(yesNoAlways("x 5\t\x03\x1bN", standing));
   std::string expected;
   for (const char* echo : {"x", " ", "5", "\t", "\x03", "\x1b"}) expected += kDeleteF + echo + "\n";
   EXPECT_EQ(printed, expected + kDeleteF + "N\n");
-  EXPECT_EQ(standing, 0);
+  EXPECT_FALSE(standing);
 }
 
 TEST_F(Prompt, CreateQuestionTakesOnlyTheName) {
   ScopedKeys input("y");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(askYesNoAlways(kCreate, "new%dir", always.createDirectory), 1);
+  EXPECT_TRUE(askYesNoAlways(kCreate, "new%dir", always.createDirectory));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Server directory 'new%dir' does not exists, do you want to create? "
             "Y(es)/N(o)/A(lways):y\n");
 }
 
-struct DirectoryAnswer {
+using C = DirectoryChoice;
+
+struct DirectoryKeyRow {
   std::string key;
-  int result, recreate, alwaysDelete, alwaysRecreate;
+  DirectoryChoice choice;
+  bool alwaysDelete, alwaysRecreate;
 };
 
-void PrintTo(const DirectoryAnswer& c, std::ostream* os) { *os << c.key; }
+void PrintTo(const DirectoryKeyRow& c, std::ostream* os) { *os << c.key; }
 
-class DirectoryKey : public Prompt, public ::testing::WithParamInterface<DirectoryAnswer> {};
+class DirectoryKey : public Prompt, public ::testing::WithParamInterface<DirectoryKeyRow> {};
 
 TEST_P(DirectoryKey, FollowsTheKeyTable) {
-  const DirectoryAnswer& c = GetParam();
-  int recreate = 1;  // an old value must not survive the question
-  EXPECT_EQ(deleteDirectory("?" + c.key, recreate), c.result);
+  const DirectoryKeyRow& c = GetParam();
+  EXPECT_EQ(deleteDirectory("?" + c.key), c.choice);
   EXPECT_EQ(printed, kDeleteDirectoryD + "?\n" + kDeleteDirectoryD + c.key + "\n");
-  EXPECT_EQ(recreate, c.recreate);
   EXPECT_EQ(always.deleteDirectory, c.alwaysDelete);
   EXPECT_EQ(always.recreateDirectory, c.alwaysRecreate);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, DirectoryKey,
-    ::testing::Values(DirectoryAnswer{"y", 1, 0, 0, 0}, DirectoryAnswer{"A", 1, 0, 1, 0},
-                      DirectoryAnswer{"n", 0, 0, 0, 0}, DirectoryAnswer{"R", 0, 1, 0, 0},
-                      DirectoryAnswer{"r", 0, 1, 0, 0}, DirectoryAnswer{"c", 0, 1, 0, 1},
-                      DirectoryAnswer{"C", 0, 1, 0, 1}),
+    ::testing::Values(DirectoryKeyRow{"y", C::remove, false, false},
+                      DirectoryKeyRow{"A", C::remove, true, false},
+                      DirectoryKeyRow{"n", C::leave, false, false},
+                      DirectoryKeyRow{"R", C::recreate, false, false},
+                      DirectoryKeyRow{"r", C::recreate, false, false},
+                      DirectoryKeyRow{"c", C::recreate, false, true},
+                      DirectoryKeyRow{"C", C::recreate, false, true}),
     [](const auto& info) { return std::to_string(info.index); });
 
 TEST_F(Prompt, AlwaysDeleteIsConsultedBeforeAlwaysRecreate) {
-  always.deleteDirectory = 1;
-  always.recreateDirectory = 1;
-  int recreate = 1;
-  EXPECT_EQ(deleteDirectory("n", recreate), 1);
-  EXPECT_EQ(recreate, 0);
+  always.deleteDirectory = true;
+  always.recreateDirectory = true;
+  EXPECT_EQ(deleteDirectory("n"), C::remove);
   EXPECT_EQ(printed, "");
 }
 
 TEST_F(Prompt, AlwaysRecreateAnswersWithoutAsking) {
-  always.recreateDirectory = 1;
-  int recreate = 0;
-  EXPECT_EQ(deleteDirectory("y", recreate), 0);
-  EXPECT_EQ(recreate, 1);
+  always.recreateDirectory = true;
+  EXPECT_EQ(deleteDirectory("y"), C::recreate);
   EXPECT_EQ(printed, "");
 }
 

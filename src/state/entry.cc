@@ -43,11 +43,11 @@ void commitEntry(Entry* entry, bool ok) {
   if (entry == nullptr || entry->skipped) return;
   if (ok) {
     entry->touched = true;
-    if (entry->state == Deleted) entry->state = Dropped;
+    if (entry->state == EntryState::Deleted) entry->state = EntryState::Dropped;
     return;
   }
   entry->touched = false;
-  entry->state = entry->state == New ? Dropped : Unchanged;
+  entry->state = entry->state == EntryState::New ? EntryState::Dropped : EntryState::Unchanged;
 }
 
 }  // namespace tandrel

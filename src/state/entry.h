@@ -12,7 +12,7 @@
 
 namespace tandrel {
 
-enum EntryState : int32_t {
+enum class EntryState : int32_t {
   Dropped = 0,    // left out when the database is saved
   Unchanged = 1,  // present and recorded; a file not newer than its record
   New = 2,        // present, not recorded
@@ -24,7 +24,7 @@ struct Entry {
   std::string name;
   FileTime writeTime = 0;
   bool isDirectory = false;
-  EntryState state = Dropped;
+  EntryState state = EntryState::Dropped;
   // The last outcome recorded on the entry was a success, or an action made it.
   bool touched = false;
   // Not stored in databases: the size the side reported, -1 when unknown.

@@ -7,6 +7,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 std::unique_ptr<Entry> make(const std::string& name, int isDirectory = 0) {
   auto entry = std::make_unique<Entry>();
   entry->name = name;
@@ -63,10 +65,10 @@ TEST(CommitEntry, FollowsTheOutcomeTable) {
     entry->state = c.before;
     entry->touched = c.ok ? 0 : 1;
     commitEntry(entry.get(), c.ok);
-    EXPECT_EQ(entry->state, c.after) << "from " << c.before << " with " << c.ok;
+    EXPECT_EQ(entry->state, c.after) << "from " << static_cast<int>(c.before) << " with " << c.ok;
     EXPECT_EQ(entry->touched, c.touched);
   }
-  commitEntry(nullptr, 1);  // nothing happens, nothing breaks
+  commitEntry(nullptr, true);  // nothing happens, nothing breaks
 }
 
 TEST(Entry, CopyKeepsNameAndKindButNotTheTime) {

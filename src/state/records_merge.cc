@@ -14,24 +14,24 @@ void settleRecorded(Entry& current, const Entry& record, bool isLocal) {
   if (current.skipped) {
     // Carried over as recorded, whatever the side shows now.
     current.writeTime = record.writeTime;
-    current.state = Unchanged;
+    current.state = EntryState::Unchanged;
   } else if (!current.isDirectory && current.timeShown != TimeShown::all &&
              agreesInShownFields(current.writeTime, current.timeShown, record.writeTime)) {
     // The listing shows less of the time than the record holds (no year,
     // no time of day, no time at all), and what it shows is as recorded.
     current.writeTime = record.writeTime;
-    current.state = Unchanged;
+    current.state = EntryState::Unchanged;
   } else if (!isLocal && !current.isDirectory &&
              withinRecordedMinute(current.writeTime, record.writeTime)) {
     // Recorded from a listing that showed minutes (LIST), listed now with
     // seconds (MLSD): the same time, seen more precisely.
     current.writeTime = record.writeTime;
-    current.state = Unchanged;
+    current.state = EntryState::Unchanged;
   } else if (!current.isDirectory && current.writeTime > record.writeTime) {
     current.writeTime = record.writeTime;
-    current.state = Changed;
+    current.state = EntryState::Changed;
   } else {
-    current.state = Unchanged;
+    current.state = EntryState::Unchanged;
   }
 }
 
@@ -42,10 +42,10 @@ std::unique_ptr<Entry> placeholderFor(const Entry& record, bool unreadLines) {
     // The listing holds a line we could not read, which may be this entry:
     // it is not taken as deleted.
     placeholder->writeTime = record.writeTime;
-    placeholder->state = Unchanged;
+    placeholder->state = EntryState::Unchanged;
     placeholder->skipped = true;
   } else {
-    placeholder->state = Deleted;
+    placeholder->state = EntryState::Deleted;
   }
   return placeholder;
 }
@@ -63,7 +63,7 @@ EntryList mergeWithRecords(EntryList listed, const EntryList& recorded, bool isL
     const int c = compareEntries(current, record);
     if (c < 0) {
       // A skipped name without a record stays Dropped: it is never saved.
-      if (!current->skipped) current->state = New;
+      if (!current->skipped) current->state = EntryState::New;
       merged.push_back(std::move(listed[p++]));
     } else if (c == 0) {
       settleRecorded(*current, *record, isLocal);

@@ -39,7 +39,8 @@ std::string describe(const EntryList& list) {
   for (const auto& e : list) {
     if (!text.empty()) text += ' ';
     text += e->name + (e->isDirectory ? "/" : "") + (e->skipped ? "!" : "") + ":" +
-            std::to_string(e->state) + "@" + std::to_string(e->writeTime / kMinute);
+            std::to_string(static_cast<int>(e->state)) + "@" +
+            std::to_string(e->writeTime / kMinute);
   }
   return text;
 }

@@ -29,15 +29,15 @@ struct RunSettings {
   bool ftpWins = false;         // -f: the server side wins file conflicts
 };
 
-// Standing answers: 1 means the question is answered yes in advance. A
-// person's Always sets one during the run.
+// Standing answers: a set one means the question is answered in advance (yes;
+// for recreateDirectory, recreate). A person's Always sets one during the run.
 struct StandingAnswers {
-  int deleteUnchangedFile = 0;
-  int deleteUpdatedFile = 0;
-  int overwrite = 0;
-  int createDirectory = 0;
-  int deleteDirectory = 0;
-  int recreateDirectory = 0;
+  bool deleteUnchangedFile = false;
+  bool deleteUpdatedFile = false;
+  bool overwrite = false;
+  bool createDirectory = false;
+  bool deleteDirectory = false;
+  bool recreateDirectory = false;
 };
 
 // Everything the command line decides.

@@ -17,7 +17,7 @@
 
 namespace tandrel {
 
-int SideListing::open(const std::string& name) {
+bool SideListing::open(const std::string& name) {
   if (!name.empty()) {
     bool ok = run.side(isLocal).changeDirectory(name);
     setErrorText(!ok);
@@ -25,7 +25,7 @@ int SideListing::open(const std::string& name) {
       reportError(isLocal ? "Error: Can't change local directory to '%s'"
                           : "Error: Can't change server directory to '%s'",
                   name.c_str());
-      return 0;
+      return false;
     }
     entered = true;
   }
@@ -43,7 +43,7 @@ int SideListing::open(const std::string& name) {
   if (!listDirectory()) {
     reportError(isLocal ? "Error: Can't load local directory file list"
                         : "Error: Can't load server directory file list");
-    return 0;
+    return false;
   }
   if (isLocal && !place.path.empty()) {
     recordsIgnored = !recordsBelongHere(run.local, place, parentVouches);
@@ -57,7 +57,7 @@ int SideListing::open(const std::string& name) {
   hadRecords = !recorded->empty();
   entries_ = mergeWithRecords(std::move(entries_), *recorded, isLocal, unreadLines_);
   cursor_ = 0;
-  return 1;
+  return true;
 }
 
 bool SideListing::listDirectory() {
@@ -76,18 +76,19 @@ Entry* SideListing::current() const {
   return entries_[*cursor_].get();
 }
 
-Entry* SideListing::first(bool directories) {
+Entry* SideListing::first(EntryKind kind) {
   Entry* entry = current();
+  const bool directories = kind == EntryKind::directories;
   return entry != nullptr && entry->isDirectory == directories ? entry : nullptr;
 }
 
-Entry* SideListing::next(bool directories) {
+Entry* SideListing::next(EntryKind kind) {
   if (!cursor_) {
     cursor_ = 0;
-  } else if (first(directories) != nullptr) {
+  } else if (first(kind) != nullptr) {
     ++*cursor_;
   }
-  return first(directories);
+  return first(kind);
 }
 
 Entry* SideListing::insertAtCursor(std::unique_ptr<Entry> entry) {

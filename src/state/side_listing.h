@@ -23,6 +23,9 @@
 
 namespace tandrel {
 
+// Which entries a walk through a listing takes: files come before directories.
+enum class EntryKind { files, directories };
+
 class SideListing {
  public:
   SideListing(Run& run, bool isLocal) : run(run), isLocal(isLocal) {}
@@ -32,15 +35,15 @@ class SideListing {
 
   // Enters `name` on this side (the empty name stays where it is), lists it,
   // loads this side's database from the local working directory and merges the
-  // two. Returns 0 after printing an error when the directory cannot be entered
+  // two. Returns false after printing an error when the directory cannot be entered
   // or listed; a database that cannot be loaded only warns.
-  int open(const std::string& name);
+  bool open(const std::string& name);
 
-  // The entry at the cursor if it is a directory (`directories`) or a file.
-  Entry* first(bool directories);
-  // Moves past the current entry if it is of the kind asked for (or starts at
-  // the first entry when the walk has not begun) and returns first(directories).
-  Entry* next(bool directories);
+  // The entry at the cursor if it is of `kind`.
+  Entry* first(EntryKind kind);
+  // Moves past the current entry if it is of `kind` (or starts at the first
+  // entry when the walk has not begun) and returns first(kind).
+  Entry* next(EntryKind kind);
   // The entry at the cursor of either kind; nullptr at the end or when no walk
   // is under way.
   Entry* current() const;

@@ -27,7 +27,8 @@ std::string describe(const SideListing& listing) {
   std::string text;
   for (const Entry& e : listing.entries()) {
     if (!text.empty()) text += ' ';
-    text += e.name + (e.isDirectory ? "/" : "") + ":" + std::to_string(e.state);
+    text += e.name + (e.isDirectory ? "/" : "") + ":" +
+            std::to_string(static_cast<int>(e.state));
   }
   return text;
 }
@@ -37,8 +38,8 @@ class LocalListing : public ::testing::Test {
   // Lists the tree and saves a database in which everything is recorded.
   void recordEverything() {
     SideListing listing(run, true);
-    ASSERT_EQ(listing.open(""), 1);
-    for (Entry& e : listing.entries()) commitEntry(&e, 1);
+    ASSERT_TRUE(listing.open(""));
+    for (Entry& e : listing.entries()) commitEntry(&e, true);
     listing.close();
   }
   TempTree tree;
@@ -60,7 +61,7 @@ TEST_F(LocalListing, FirstListingIsAllNewFilesThenDirectories) {
   tree.write("zztandrel.zztemp.host.0123456789abcdef.7.8.0009", "another machine's, old");
   tree.write("zztandrel.zztemplate.txt", "a file like any other");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   EXPECT_EQ(describe(listing), ".hidden:2 A:2 b:2 zztandrel.zztemplate.txt:2 a-dir/:2");
   EXPECT_FALSE(tree.exists("zztandrel.zztemp")) << "abandoned for more than a day";
   EXPECT_TRUE(tree.exists(inUse));
@@ -80,7 +81,7 @@ TEST_F(LocalListing, MergeMarksChangedDeletedAndKeepsTheOlderTime) {
   tree.remove("gone");
   tree.write("fresh", "1");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   EXPECT_EQ(describe(listing), "changed:4 fresh:2 gone:3 older:1 same:1 dir/:1");
   auto entries = listing.entries();
   EXPECT_EQ(entries[0].writeTime, 116444736000000000ULL + 1000ULL * 10000000);  // the recorded one
@@ -94,7 +95,7 @@ TEST_F(LocalListing, FileAndDirectoryOfOneNameAreNeverPaired) {
   tree.remove("x");
   tree.write("x", "now a file");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   EXPECT_EQ(describe(listing), "x:2 x/:3");
 }
 
@@ -102,40 +103,41 @@ TEST_F(LocalListing, CursorWalksFilesThenDirectories) {
   tree.mkdir("d1");
   tree.mkdir("d2");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
-  EXPECT_EQ(listing.first(0), nullptr);  // only directories
-  EXPECT_EQ(listing.next(0), nullptr);   // does not move past a directory
-  Entry* d1 = listing.first(1);
+  ASSERT_TRUE(listing.open(""));
+  EXPECT_EQ(listing.first(EntryKind::files), nullptr);  // only directories
+  EXPECT_EQ(listing.next(EntryKind::files), nullptr);   // does not move past a directory
+  Entry* d1 = listing.first(EntryKind::directories);
   ASSERT_NE(d1, nullptr);
   EXPECT_EQ(d1->name, "d1");
-  EXPECT_EQ(listing.next(1)->name, "d2");
-  EXPECT_EQ(listing.next(1), nullptr);
+  EXPECT_EQ(listing.next(EntryKind::directories)->name, "d2");
+  EXPECT_EQ(listing.next(EntryKind::directories), nullptr);
 }
 
 TEST_F(LocalListing, InsertAtCursorKeepsTheCurrentEntryCurrent) {
   tree.write("b", "1");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
-  Entry* b = listing.first(0);
+  ASSERT_TRUE(listing.open(""));
+  Entry* b = listing.first(EntryKind::files);
   auto a = std::make_unique<Entry>();
   a->name = "a";
   Entry* inserted = listing.insertAtCursor(std::move(a));
-  EXPECT_EQ(listing.first(0), b);
+  EXPECT_EQ(listing.first(EntryKind::files), b);
   EXPECT_EQ(&listing.entries()[0], inserted);
-  EXPECT_EQ(listing.next(0), nullptr);
+  EXPECT_EQ(listing.next(EntryKind::files), nullptr);
   auto c = std::make_unique<Entry>();
   c->name = "c";
   listing.insertAtCursor(std::move(c));  // at the end of the list
   EXPECT_EQ(describe(listing), "a:0 b:2 c:0");
-  EXPECT_EQ(listing.first(0), nullptr);
+  EXPECT_EQ(listing.first(EntryKind::files), nullptr);
 }
 
 TEST_F(LocalListing, EntriesHeldByTheWalkSurviveInsertions) {
   for (char name = 'b'; name <= 'k'; ++name) tree.write(std::string(1, name), "1");
   SideListing listing(run, true);
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   std::vector<Entry*> held;
-  for (Entry* e = listing.first(0); e != nullptr; e = listing.next(0)) {
+  for (Entry* e = listing.first(EntryKind::files); e != nullptr;
+       e = listing.next(EntryKind::files)) {
     held.push_back(e);
     // Enough insertions before each to outgrow any reserved room.
     for (int i = 0; i < 20; ++i) {
@@ -143,7 +145,7 @@ TEST_F(LocalListing, EntriesHeldByTheWalkSurviveInsertions) {
       copy->name.insert(0, "0");
       listing.insertAtCursor(std::move(copy));
     }
-    EXPECT_EQ(listing.first(0), e);
+    EXPECT_EQ(listing.first(EntryKind::files), e);
   }
   ASSERT_EQ(held.size(), 10u);
   for (size_t i = 0; i < held.size(); ++i) {
@@ -161,21 +163,21 @@ TEST_F(LocalListing, EnteringAndLeavingASubdirectory) {
   tree.write("sub/f", "1");
   {
     SideListing listing(run, true);
-    ASSERT_EQ(listing.open("sub"), 1);
+    ASSERT_TRUE(listing.open("sub"));
     EXPECT_EQ(describe(listing), "f:2");
-    commitEntry(&listing.entries()[0], 1);
+    commitEntry(&listing.entries()[0], true);
   }
   EXPECT_TRUE(tree.exists("sub/zztandrel.zzlocaldb"));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
   SideListing again(run, true);
-  ASSERT_EQ(again.open(""), 1);  // back where we started
+  ASSERT_TRUE(again.open(""));  // back where we started
   EXPECT_EQ(describe(again), "sub/:2");
 }
 
 TEST_F(LocalListing, MissingDirectoryIsReported) {
   SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(listing.open("nowhere"), 0);
+  EXPECT_FALSE(listing.open("nowhere"));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Error: Can't change local directory to 'nowhere' - No such file or directory\n");
 }
@@ -187,7 +189,7 @@ TEST_F(LocalListing, NamesWithLineBreaksAndSpecialFilesAreSkippedWithAMessage) {
   ASSERT_EQ(symlink("nowhere", "dangling"), 0);
   SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   std::string output = ::testing::internal::GetCapturedStdout();
   // Each skipped name holds its place, for files and directories, unrecorded.
   EXPECT_EQ(describe(listing),
@@ -204,7 +206,7 @@ TEST_F(LocalListing, DamagedDatabaseWarnsAndEverythingIsNew) {
   tree.write("zztandrel.zzlocaldb", "TANDRELDATABASE\x01");
   SideListing listing(run, true);
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(listing.open(""), 1);
+  ASSERT_TRUE(listing.open(""));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Warning: Can't load local database file 'zztandrel.zzlocaldb'.\n");
   EXPECT_EQ(describe(listing), "a:2");

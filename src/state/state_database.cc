@@ -53,7 +53,7 @@ const char* databaseFileName(bool isLocal) {
 std::string encodeDatabase(const EntryList& list) {
   std::string bytes(kMagic, kMagicLength);
   for (const auto& entry : list) {
-    if (entry->state == Dropped) continue;
+    if (entry->state == EntryState::Dropped) continue;
     // A name never exceeds 255 bytes on any file system we talk to; the cap
     // only keeps the length field honest.
     size_t length = std::min<size_t>(entry->name.size(), 0xffff);

@@ -35,7 +35,7 @@ const char* checkDatabaseInput(const uint8_t* data, size_t size) {
   for (const auto& entry : list) {
     if (entry->name.empty()) return "an entry with an empty name";
     // A saved entry is one that was listed; the loader's own state is irrelevant.
-    entry->state = Unchanged;
+    entry->state = EntryState::Unchanged;
   }
   if (list.size() > size / kSmallestRecord) return "more entries than the bytes can hold";
 

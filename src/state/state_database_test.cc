@@ -15,6 +15,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 using testing::FaultyLocalSide;
 using testing::ScopedDirectory;
 using testing::TempTree;

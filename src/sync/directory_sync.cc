@@ -17,7 +17,7 @@ namespace {
 SideCounts countsOf(const SideListing& listing) {
   SideCounts counts;
   for (const Entry& entry : listing.entries()) {
-    if (entry.state == Deleted) {
+    if (entry.state == EntryState::Deleted) {
       ++counts.gone;
     } else {
       ++counts.listed;
@@ -28,7 +28,7 @@ SideCounts countsOf(const SideListing& listing) {
 
 }  // namespace
 
-int DirectorySync::run() {
+bool DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
   if (ListRecord start; name.empty() && run_.local.lookUp(".", start)) {
     run_.localStartDevice = start.device;
@@ -39,22 +39,22 @@ int DirectorySync::run() {
   local.place.path = place;
   local.place.server = name.empty() ? serverHere : placeBelow(serverHere, name);
   local.parentVouches = parentVouches;
-  int ok = local.open(name);
+  bool ok = local.open(name);
   server.recordsIgnored = local.recordsIgnored;
   ok = ok && server.open(name);
   if (ok && (refusesEmptied(local, server) || refusesEmptied(server, local))) {
     // Nothing is walked, so nothing is touched and both records stay as they are.
   } else if (ok) {
-    Entry* l = local.first(0);
-    Entry* s = server.first(0);
+    Entry* l = local.first(EntryKind::files);
+    Entry* s = server.first(EntryKind::files);
     while ((l || s) && !interruptRequested()) fileStep(l, s);
     uploads_.complete(run_);
-    l = local.first(1);
-    s = server.first(1);
+    l = local.first(EntryKind::directories);
+    s = server.first(EntryKind::directories);
     while (ok && (l || s)) {
       if (interruptRequested()) break;
       directoryStep(l, s);
-      if (stopRequested()) ok = 0;
+      if (stopRequested()) ok = false;
     }
   }
   if (interruptRequested()) {
@@ -74,7 +74,7 @@ int DirectorySync::run() {
 
 void DirectorySync::forgetUnreached(SideListing& listing) {
   for (Entry& entry : listing.entries()) {
-    if (entry.state == New && !entry.touched) entry.state = Dropped;
+    if (entry.state == EntryState::New && !entry.touched) entry.state = EntryState::Dropped;
   }
 }
 
@@ -105,7 +105,7 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
   // A copy goes to a name that is absent or only recorded as a new file, and
   // over an unchanged one as an update without a question.
   auto copy = [this](SideListing& to, Entry* target, Entry* source) {
-    if (target == nullptr || target->state == Deleted) {
+    if (target == nullptr || target->state == EntryState::Deleted) {
       createFrom(run_, to, uploads_, target, source);
     } else {
       updateFile(run_, to, uploads_, target, source, Confirm::no, Announce::line);
@@ -144,8 +144,8 @@ void DirectorySync::fileStep(Entry*& l, Entry*& s) {
       deleteFile(run_, server, serverEntry, localEntry, plan.confirm);
       break;
   }
-  if (localEntry) l = local.next(0);
-  if (serverEntry) s = server.next(0);
+  if (localEntry) l = local.next(EntryKind::files);
+  if (serverEntry) s = server.next(EntryKind::files);
 }
 
 const std::string* DirectorySync::carryOut(const DirectoryPlan& plan, Entry* l, Entry* s) {
@@ -198,15 +198,15 @@ void DirectorySync::directoryStep(Entry*& l, Entry*& s) {
   int c = compareEntries(l, s);
   // Records below a directory this directory's records do not know were
   // written somewhere else, unless a place file says otherwise.
-  const bool vouches = !local.hadRecords || (c <= 0 && l->state != New);
+  const bool vouches = !local.hadRecords || (c <= 0 && l->state != EntryState::New);
   Entry* const localEntry = c <= 0 ? l : nullptr;
   Entry* const serverEntry = c >= 0 ? s : nullptr;
   const std::string* sub = carryOut(
       decide(directoryPairOf(localEntry, serverEntry), policyOf(run_)), localEntry, serverEntry);
   // The name must outlive the cursor moves: the entries stay in their lists.
   std::string subdirectory = sub ? *sub : std::string();
-  if (c <= 0) l = local.next(1);
-  if (c >= 0) s = server.next(1);
+  if (c <= 0) l = local.next(EntryKind::directories);
+  if (c >= 0) s = server.next(EntryKind::directories);
   if (sub) {
     DirectorySync child(run_, subdirectory, placeBelow(place, subdirectory));
     child.parentVouches = vouches;

@@ -28,8 +28,8 @@ class DirectorySync {
   DirectorySync(const DirectorySync&) = delete;
   DirectorySync& operator=(const DirectorySync&) = delete;
 
-  // 1 if both listings opened and the walk was not aborted.
-  int run();
+  // True if both listings opened and the walk was not aborted.
+  bool run();
 
  private:
   Run& run_;  // first: the listings below take it

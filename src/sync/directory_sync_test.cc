@@ -37,8 +37,8 @@ class DirectoryWalk : public ::testing::Test {
     // As -y: no question may read the keyboard, whose end stays ended.
     run.yesSwitch = true;
     StandingAnswers& always = run.always;
-    always.createDirectory = always.overwrite = always.deleteUnchangedFile = 1;
-    always.deleteUpdatedFile = always.deleteDirectory = 1;
+    always.createDirectory = always.overwrite = always.deleteUnchangedFile = true;
+    always.deleteUpdatedFile = always.deleteDirectory = true;
   }
   void TearDown() override { closeSession(sides.server); }
   std::string sync() {

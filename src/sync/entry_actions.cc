@@ -21,7 +21,7 @@ constexpr int kRefreshAttempts = 10;
 
 // Records `outcome` on both entries of an action.
 void commitBoth(Entry* first, Entry* second, Outcome outcome) {
-  const int ok = outcome == Outcome::done ? 1 : 0;
+  const bool ok = outcome == Outcome::done;
   commitEntry(first, ok);
   commitEntry(second, ok);
 }
@@ -58,15 +58,15 @@ Outcome createFrom(Run& run, SideListing& side, UploadBatch& uploads, Entry* exi
                    Entry* source) {
   out("Creating file '%s' on %s\n", source->name.c_str(), side.sideName());
   std::unique_ptr<Entry> created = Entry::copyOf(*source);
-  created->state = New;
-  created->touched = 1;
+  created->state = EntryState::New;
+  created->touched = true;
   const Outcome outcome =
       updateFile(run, side, uploads, created.get(), source, Confirm::no, Announce::no);
   if (outcome == Outcome::done) {
     if (!side.isLocal) uploads.setPlaceholderOfLast(existing);
     side.insertAtCursor(std::move(created));
   }
-  commitEntry(existing, outcome == Outcome::done ? 1 : 0);
+  commitEntry(existing, outcome == Outcome::done);
   return outcome;
 }
 
@@ -103,7 +103,7 @@ Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* targe
 Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* target, Entry* source,
                    Confirm confirm, Announce announce) {
   const char* question =
-      target->state == New
+      target->state == EntryState::New
           ? "File '%s' exists on %s, do you want to overwrite? Y(es)/N(o)/A(lways):"
           : "File '%s' on %s is changed, do you want to overwrite? Y(es)/N(o)/A(lways):";
   Outcome outcome = Outcome::declined;
@@ -122,7 +122,7 @@ Outcome updateFile(Run& run, SideListing& side, UploadBatch& uploads, Entry* tar
 
 Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpart,
                    Confirm confirm) {
-  const bool unchanged = target->state == Unchanged;
+  const bool unchanged = target->state == EntryState::Unchanged;
   Outcome outcome = Outcome::declined;
   if (confirm == Confirm::no ||
       askYesNoAlways(unchanged ? "Do you want to delete '%s' on %s ? Y(es)/N(o)/A(lways):"
@@ -134,7 +134,7 @@ Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpar
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
     const bool ok = run.side(side.isLocal).deleteFile(target->name);
     setErrorText(!ok);
-    if (ok) target->state = Dropped;
+    if (ok) target->state = EntryState::Dropped;
     outcome = ok ? Outcome::done : failedOn(side, "Error: Can't delete %s file '%s'", target->name);
   }
   commitBoth(target, counterpart, outcome);
@@ -156,8 +156,8 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
       if (existing == nullptr) {
         existing = side.insertAtCursor(Entry::copyOf(*source));
       }
-      existing->state = New;
-      existing->touched = 1;
+      existing->state = EntryState::New;
+      existing->touched = true;
     }
     outcome =
         ok ? Outcome::done : failedOn(side, "Error: Can't create %s directory '%s'", source->name);
@@ -186,12 +186,12 @@ Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
 Outcome removeTree(Run& run, SideListing& side, Entry* target) {
   out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
   // A server link to a directory goes as a link; what it points to stays.
-  const int removed = side.isLocal     ? removeLocalTree(run, target->name)
-                      : target->isLink ? run.server.deleteFile(target->name)
-                                       : removeServerTree(run, target->name);
+  const bool removed = side.isLocal     ? removeLocalTree(run, target->name)
+                       : target->isLink ? run.server.deleteFile(target->name)
+                                        : removeServerTree(run, target->name);
   setErrorText(!removed);
   if (!removed) return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
-  target->state = Dropped;
+  target->state = EntryState::Dropped;
   return Outcome::done;
 }
 
@@ -199,16 +199,17 @@ Outcome removeTree(Run& run, SideListing& side, Entry* target) {
 
 Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* counterpart,
                         Confirm confirm, KeepNewFiles keep) {
-  int recreate = 0;
-  const int agreed =
-      confirm == Confirm::no ||
-      askDeleteDirectory("Do you want to delete directory '%s' on %s?\n"
-                         "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):",
-                         target->name.c_str(), run.always.deleteDirectory, recreate,
-                         run.always.recreateDirectory, side.sideName(), side.otherSideName());
-  if (recreate) return Outcome::recreate;
+  const char* const question =
+      "Do you want to delete directory '%s' on %s?\n"
+      "Y(es)/N(o)/A(lways delete)/R(ecreate on '%s')/(always re)C(reate):";
+  const DirectoryChoice choice =
+      confirm == Confirm::no
+          ? DirectoryChoice::remove
+          : askDeleteDirectory(question, target->name.c_str(), run.always.deleteDirectory,
+                               run.always.recreateDirectory, side.sideName(), side.otherSideName());
+  if (choice == DirectoryChoice::recreate) return Outcome::recreate;
   Outcome outcome = Outcome::declined;
-  if (agreed) {
+  if (choice == DirectoryChoice::remove) {
     outcome = keep == KeepNewFiles::yes ? keepUnseenChanges(run, side, target) : Outcome::done;
   }
   if (outcome == Outcome::recreate) return outcome;

@@ -51,20 +51,21 @@ inline std::unique_ptr<Entry> placeholder(const std::string& name, int isDirecto
   auto entry = std::make_unique<Entry>();
   entry->name = name;
   entry->isDirectory = isDirectory;
-  entry->state = Deleted;
+  entry->state = EntryState::Deleted;
   return entry;
 }
 
 // "state touched" of an entry, for compact comparisons.
+inline std::string stateText(EntryState state) { return std::to_string(static_cast<int>(state)); }
 inline std::string recorded(const Entry* e) {
-  return std::to_string(e->state) + " " + std::to_string(e->touched);
+  return stateText(e->state) + " " + std::to_string(e->touched);
 }
-inline const std::string kDroppedTouched = std::to_string(Dropped) + " 1";
-inline const std::string kDroppedUntouched = std::to_string(Dropped) + " 0";
-inline const std::string kUnchangedUntouched = std::to_string(Unchanged) + " 0";
-inline const std::string kUnchangedTouched = std::to_string(Unchanged) + " 1";
-inline const std::string kNewTouched = std::to_string(New) + " 1";
-inline const std::string kChangedTouched = std::to_string(Changed) + " 1";
+inline const std::string kDroppedTouched = stateText(EntryState::Dropped) + " 1";
+inline const std::string kDroppedUntouched = stateText(EntryState::Dropped) + " 0";
+inline const std::string kUnchangedUntouched = stateText(EntryState::Unchanged) + " 0";
+inline const std::string kUnchangedTouched = stateText(EntryState::Unchanged) + " 1";
+inline const std::string kNewTouched = stateText(EntryState::New) + " 1";
+inline const std::string kChangedTouched = stateText(EntryState::Changed) + " 1";
 
 // Fails an upload's source after `failAfter` bytes, like a file that cannot be
 // read to its end.
@@ -140,8 +141,8 @@ class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
   }
 
   void openListings() {
-    ASSERT_EQ(localListing.open(""), 1);
-    ASSERT_EQ(serverListing.open(""), 1);
+    ASSERT_TRUE(localListing.open(""));
+    ASSERT_TRUE(serverListing.open(""));
   }
   void put(const std::string& path, const std::string& content) {
     server->tree().write(directory + "/" + path, content);

@@ -12,6 +12,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 using namespace action_tests;
 using testing::ScopedKeys;
 
@@ -27,7 +29,7 @@ TEST_P(ServerActions, DeleteOfAVanishedServerFileReportsTheServersReply) {
   target->state = Unchanged;
   auto counterpart = placeholder("x");
   remove("x");
-  run.always.deleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = true;
   std::string output = printed([&] {
     EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get(), Confirm::ask),
               Outcome::failed);
@@ -50,7 +52,7 @@ TEST_P(ServerActions, DeleteServerFileWithStandingAnswer) {
   openListings();
   Entry* target = find(serverListing, "x");
   auto counterpart = placeholder("x");
-  run.always.deleteUpdatedFile = 1;
+  run.always.deleteUpdatedFile = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteFile(run, serverListing, target, counterpart.get(), Confirm::ask),
                         Outcome::done);
@@ -65,7 +67,7 @@ TEST_P(ServerActions, CreateDirectoryWithStandingAnswerInsertsAtTheCursor) {
   local.mkdir("d");
   openListings();
   Entry* source = find(localListing, "d");
-  run.always.createDirectory = 1;
+  run.always.createDirectory = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(createDirectory(run, serverListing, nullptr, source, Confirm::ask),
                         Outcome::done);
@@ -148,7 +150,7 @@ TEST_P(ServerActions, DeleteServerDirectoryRemovesTheTree) {
   Entry* target = find(serverListing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  run.always.deleteDirectory = 1;
+  run.always.deleteDirectory = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), Confirm::ask,
                         KeepNewFiles::no),
@@ -167,7 +169,7 @@ TEST_P(ServerActions, DeleteServerDirectoryThatFailsReportsOnce) {
   Entry* target = find(serverListing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  run.always.deleteDirectory = 1;
+  run.always.deleteDirectory = true;
   serverFaults.deleteFault.arm("x");
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteDirectory(run, serverListing, target, counterpart.get(), Confirm::ask,

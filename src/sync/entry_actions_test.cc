@@ -15,6 +15,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 using namespace action_tests;
 using testing::ScopedKeys;
 
@@ -23,7 +25,7 @@ using testing::ScopedKeys;
 class LocalActions : public ::testing::Test {
  protected:
   void TearDown() override { listing.close(); }
-  void openListing() { ASSERT_EQ(listing.open(""), 1); }
+  void openListing() { ASSERT_TRUE(listing.open("")); }
 
   TempTree tree;
   ScopedDirectory here{tree.path()};
@@ -39,7 +41,7 @@ TEST_F(LocalActions, DeleteFileWithStandingAnswer) {
   Entry* target = find(listing, "a");
   target->state = Unchanged;
   auto counterpart = placeholder("a");
-  run.always.deleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteFile(run, listing, target, counterpart.get(), Confirm::ask),
                         Outcome::done);
@@ -57,7 +59,7 @@ TEST_F(LocalActions, DeleteOfAVanishedFileReportsTheSystemsText) {
   target->state = Unchanged;
   auto counterpart = placeholder("a");
   tree.remove("a");
-  run.always.deleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteFile(run, listing, target, counterpart.get(), Confirm::ask),
                         Outcome::failed);
@@ -95,7 +97,7 @@ TEST_F(LocalActions, DeleteStandingAnswersAreIndependent) {
   unchanged->state = Unchanged;
   auto counterpartA = placeholder("a");
   auto counterpartB = placeholder("b");
-  run.always.deleteUnchangedFile = 1;
+  run.always.deleteUnchangedFile = true;
   ScopedKeys keys("A");
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteFile(run, listing, changed, counterpartA.get(), Confirm::ask),
@@ -116,7 +118,7 @@ TEST_F(LocalActions, DeleteDirectoryRemovesTheTree) {
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  run.always.deleteDirectory = 1;
+  run.always.deleteDirectory = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
                         KeepNewFiles::no), Outcome::done);
@@ -133,7 +135,7 @@ TEST_F(LocalActions, DeleteDirectoryThatFailsHalfwayReportsOnceAndRecordsAFailur
   Entry* target = find(listing, "d");
   target->state = Unchanged;
   auto counterpart = placeholder("d", 1);
-  run.always.deleteDirectory = 1;
+  run.always.deleteDirectory = true;
   localFaults.deleteFault.arm("x");
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
@@ -162,7 +164,7 @@ TEST_F(LocalActions, DeleteDirectoryAnsweredRecreateChangesNothing) {
             "Y(es)/N(o)/A(lways delete)/R(ecreate on 'server')/(always re)C(reate):r\n");
   EXPECT_EQ(run.always.recreateDirectory, 0);
   EXPECT_EQ(tree.read("d/x"), "1");
-  EXPECT_EQ(recorded(target), std::to_string(Unchanged) + " 0");
+  EXPECT_EQ(recorded(target), kUnchangedUntouched);
   EXPECT_EQ(counterpart->state, Deleted);
   EXPECT_EQ(counterpart->touched, 0);
 }
@@ -191,14 +193,14 @@ TEST_F(LocalActions, DeleteDirectoryWithStandingRecreateAsksNothing) {
   openListing();
   Entry* target = find(listing, "d");
   auto counterpart = placeholder("d", 1);
-  run.always.recreateDirectory = 1;
+  run.always.recreateDirectory = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(deleteDirectory(run, listing, target, counterpart.get(), Confirm::ask,
                         KeepNewFiles::no),
                         Outcome::recreate);
             }),
             "");
-  EXPECT_EQ(recorded(target), std::to_string(New) + " 0");
+  EXPECT_EQ(recorded(target), stateText(New) + " 0");
   EXPECT_EQ(counterpart->state, Deleted);
 }
 

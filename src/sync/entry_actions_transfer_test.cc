@@ -14,6 +14,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 using namespace action_tests;
 using testing::ScopedKeys;
 
@@ -122,7 +124,7 @@ TEST_P(TransferActions, UpdateWithoutAnnounceAndWithStandingAnswerPrintsNothing)
   local.write("a", "local");
   put("a", "server");
   openListings();
-  run.always.overwrite = 1;
+  run.always.overwrite = true;
   EXPECT_EQ(printed([&] {
               EXPECT_EQ(updateFile(run, localListing, uploads, find(localListing, "a"),
                                    find(serverListing, "a"), Confirm::ask, Announce::no),

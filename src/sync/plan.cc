@@ -67,14 +67,14 @@ Policy policyOf(const Run& run) {
 FileState fileStateOf(const Entry* entry) {
   if (entry == nullptr) return FileState::absent;
   switch (entry->state) {
-    case Unchanged:
+    case EntryState::Unchanged:
       return FileState::unchanged;
-    case New:
-    case Changed:
+    case EntryState::New:
+    case EntryState::Changed:
       return FileState::changed;
-    case Deleted:
+    case EntryState::Deleted:
       return FileState::deleted;
-    case Dropped:
+    case EntryState::Dropped:
       break;
   }
   return FileState::absent;
@@ -103,8 +103,8 @@ FilePlan decide(const FilePair& pair, const Policy& policy) {
 }
 
 DirectoryState directoryStateOf(const Entry* entry) {
-  if (entry == nullptr || entry->state == Dropped) return DirectoryState::absent;
-  return entry->state == Deleted ? DirectoryState::deleted : DirectoryState::present;
+  if (entry == nullptr || entry->state == EntryState::Dropped) return DirectoryState::absent;
+  return entry->state == EntryState::Deleted ? DirectoryState::deleted : DirectoryState::present;
 }
 
 DirectoryPair directoryPairOf(const Entry* local, const Entry* server) {

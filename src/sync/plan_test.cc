@@ -11,6 +11,8 @@
 namespace tandrel {
 namespace {
 
+using enum EntryState;
+
 using S = FileState;
 using P = DirectoryState;
 using F = FileAction;

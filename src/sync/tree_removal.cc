@@ -220,25 +220,25 @@ class ServerDatabasePurge : public TreeVisitor {
 
 }  // namespace
 
-int removeLocalTree(Run& run, const std::string& name) {
+bool removeLocalTree(Run& run, const std::string& name) {
   LocalRemoval removal(run.local);
-  return TreeWalk(run, run.local, removal).walk(name) ? 1 : 0;
+  return TreeWalk(run, run.local, removal).walk(name);
 }
 
-int removeServerTree(Run& run, const std::string& name) {
+bool removeServerTree(Run& run, const std::string& name) {
   ServerRemoval removal(run.server);
-  return TreeWalk(run, run.server, removal).walk(name) ? 1 : 0;
+  return TreeWalk(run, run.server, removal).walk(name);
 }
 
-int keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
-                     bool act, int& kept) {
+bool keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
+                      bool act, int& kept) {
   ChangedFilesKeeper keeper(run, isLocal, path, act, kept);
-  return TreeWalk(run, run.side(isLocal), keeper).walk(name) ? 1 : 0;
+  return TreeWalk(run, run.side(isLocal), keeper).walk(name);
 }
 
-int purgeServerDatabases(Run& run, const std::string& name) {
+bool purgeServerDatabases(Run& run, const std::string& name) {
   ServerDatabasePurge purge(run.local);
-  return TreeWalk(run, run.local, purge).walk(name) ? 1 : 0;
+  return TreeWalk(run, run.local, purge).walk(name);
 }
 
 }  // namespace tandrel

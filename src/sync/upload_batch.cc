@@ -52,16 +52,16 @@ void failUpload(Entry* target, Entry* source, Entry* placeholder, const std::str
   recordFailure(FailureKind::refused, reason);
   setErrorText(true);
   reportError("Error: Can't update server file '%s'", target->name.c_str());
-  commitEntry(target, 0);
-  commitEntry(source, 0);
-  commitEntry(placeholder, 0);
+  commitEntry(target, false);
+  commitEntry(source, false);
+  commitEntry(placeholder, false);
 }
 
 }  // namespace
 
 void forgetServerCopy(Entry& target) {
-  target.state = Dropped;
-  target.touched = 1;
+  target.state = EntryState::Dropped;
+  target.touched = true;
 }
 
 void UploadBatch::add(Entry* target, Entry* source, int64_t sent) {
@@ -96,8 +96,8 @@ void UploadBatch::complete(Run& run) {
       // The short copy is recorded as it is, so that the next run sees the
       // local file as the only change and copies it again, whichever side
       // wins conflicts.
-      upload.target->state = Unchanged;
-      upload.target->touched = 1;
+      upload.target->state = EntryState::Unchanged;
+      upload.target->touched = true;
       if (upload.placeholder) forgetServerCopy(*upload.placeholder);
       continue;
     }
