@@ -1,9 +1,9 @@
 // The actions that change one side: each is called on the listing of the side it
 // changes, with that side's entry first and the other side's entry second. Each
-// asks where the step is destructive or settles a conflict, prints its progress,
-// performs the storage operation, reports a failure, and records the outcome on
-// both entries with commitEntry, so that a failed or declined step comes back on
-// the next run.
+// carries out what the planner (sync/plan.h) decided: it asks where the plan's
+// Confirm says so, prints its progress, performs the storage operation, reports
+// a failure, and records the outcome on both entries with commitEntry, so that a
+// failed or declined step comes back on the next run. None decides a rule.
 #pragma once
 
 #include "state/entry.h"
