@@ -28,34 +28,36 @@ void printBanner() {
 void synchronizeStartDirectories(Run& run) {
   const RunSettings& settings = run.settings;
   if (!settings.localDirectory.empty()) {
-    bool entered = run.local.changeDirectory(settings.localDirectory);
-    setErrorText(!entered);
-    if (!entered) {
+    Status entered = run.local.changeDirectory(settings.localDirectory);
+    setErrorText(entered);
+    if (!entered.ok()) {
       reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
       return;
     }
   }
-  if (settings.serverDirectory.empty() && !run.server.knowsLogInDirectory()) {
-    // Nothing may be listed, let alone changed, in a place nobody chose.
-    setErrorText(true);
-    reportError("\nError: Can't read the server's path of its log-in directory");
-    return;
+  if (settings.serverDirectory.empty()) {
+    if (Status known = run.server.logInDirectoryKnown(); !known.ok()) {
+      // Nothing may be listed, let alone changed, in a place nobody chose.
+      setErrorText(known);
+      reportError("\nError: Can't read the server's path of its log-in directory");
+      return;
+    }
   }
   if (!settings.serverDirectory.empty()) {
-    bool located = true;
-    bool entered = run.server.enterStartDirectory(settings.serverDirectory, located);
-    setErrorText(!entered || !located);
-    if (!entered) {
+    Status location;
+    Status entered = run.server.enterStartDirectory(settings.serverDirectory, location);
+    setErrorText(entered.ok() ? location : entered);
+    if (!entered.ok()) {
       reportError("\nError: Can't open ftp server directory '%s'",
                   settings.serverDirectory.c_str());
       return;
     }
-    if (!located) {
+    if (!location.ok()) {
       reportError(
           "Warning: Can't read the server's path of ftp server directory '%s', going on "
           "with '%s'",
           settings.serverDirectory.c_str(), run.server.currentDirectory().c_str());
-      setErrorText(false);
+      setErrorText(Status::OK());
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
@@ -109,8 +111,8 @@ int runTandrel(int count, char** arguments) {
     return 1;
   }
 
-  if (!openSession()) {
-    setErrorText(true);
+  if (Status session = openSession(); !session.ok()) {
+    setErrorText(session);
     reportError("\nError: Can't open internet session");
     return kUsageExitStatus;
   }
@@ -122,8 +124,8 @@ int runTandrel(int count, char** arguments) {
   Run run(local, server, options);
   out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
       settings.user.c_str());
-  if (!server.connect(logIn)) {
-    setErrorText(true);
+  if (Status connected = server.connect(logIn); !connected.ok()) {
+    setErrorText(connected);
     // An interrupted connection attempt is not the server's failure: the
     // interruption line says what happened.
     if (!interruptRequested()) {

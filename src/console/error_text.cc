@@ -5,7 +5,6 @@
 #include <string>
 
 #include "console/output.h"
-#include "storage/failure.h"
 
 namespace tandrel {
 
@@ -19,12 +18,10 @@ int problems = 0;
 
 std::string_view errorText() { return text; }
 
-void setErrorText(bool failed) {
+void setErrorText(const Status& status) {
   text.clear();
-  if (!failed) return;
-  const Failure& failure = lastFailure();
-  if (failure.kind == FailureKind::none) return;
-  text = failure.text;
+  if (status.ok()) return;
+  text = status.text();
   if (text.empty()) return;
   // A report must end its line exactly once, also when the text is cut to fit.
   if (text.size() > kErrorTextCapacity) text.resize(kErrorTextCapacity - 1);

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "storage/status.h"
+
 namespace tandrel {
 
 // At most 255 bytes: the description of the most recent failed operation (a
@@ -10,10 +12,9 @@ namespace tandrel {
 // "\n"; or empty.
 std::string_view errorText();
 
-// Called right after an operation with whether it failed. false empties the
-// text; true fills it from the storage layer's failure record (empty when that
-// record holds no description).
-void setErrorText(bool failed);
+// Called right after an operation with what it returned: ok empties the text;
+// a failure fills it from the status's text (empty when it has none).
+void setErrorText(const Status& status);
 
 // Prints the message, then " - " and the error text, or ".\n" when the text is
 // empty. Every report counts towards the run's exit status.

@@ -19,9 +19,9 @@ namespace tandrel {
 
 int SideListing::open(const std::string& name) {
   if (!name.empty()) {
-    bool ok = run.side(isLocal).changeDirectory(name);
-    setErrorText(!ok);
-    if (!ok) {
+    Status changed = run.side(isLocal).changeDirectory(name);
+    setErrorText(changed);
+    if (!changed.ok()) {
       reportError(isLocal ? "Error: Can't change local directory to '%s'"
                           : "Error: Can't change server directory to '%s'",
                   name.c_str());
@@ -34,13 +34,13 @@ int SideListing::open(const std::string& name) {
   keepTemporaries_ = !isLocal && !settleReplacement(run.local, run.server);
   if (isLocal) {
     ListRecord here;
-    if (run.local.lookUp(".", here)) {
+    if (run.local.lookUp(".", here).ok()) {
       enterLocalDirectory(run, here.device, here.inode);
       identified_ = true;
       place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
   }
-  if (!listDirectory()) {
+  if (!listDirectory().ok()) {
     reportError(isLocal ? "Error: Can't load local directory file list"
                         : "Error: Can't load server directory file list");
     return 0;
@@ -60,15 +60,15 @@ int SideListing::open(const std::string& name) {
   return 1;
 }
 
-bool SideListing::listDirectory() {
+Status SideListing::listDirectory() {
   std::vector<ListRecord> records;
-  bool ok = run.side(isLocal).list(records);
-  setErrorText(!ok);
-  if (!ok) return false;
+  Status listed = run.side(isLocal).list(records);
+  setErrorText(listed);
+  if (!listed.ok()) return listed;
   if (!keepTemporaries_) removeAbandonedTemporaries(run.side(isLocal), records);
   EntryList admitted = admitListed(run, records, isLocal, unreadLines_);
   for (auto& entry : admitted) entries_.push_back(std::move(entry));
-  return true;
+  return listed;
 }
 
 Entry* SideListing::current() const {
@@ -125,12 +125,12 @@ void SideListing::close() {
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
     if (!run.lostInTree) {
-      bool ok = run.side(isLocal).changeDirectory("..");
-      setErrorText(!ok);
+      Status back = run.side(isLocal).changeDirectory("..");
+      setErrorText(back);
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.
-      if (!ok) run.lostInTree = true;
+      if (!back.ok()) run.lostInTree = true;
     }
     entered = false;
   }

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "console/error_text.h"
-#include "storage/failure.h"
 #include "storage/local_side.h"
 #include "storage/reserved_names.h"
 
@@ -101,9 +100,9 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
 std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal) {
   std::string bytes;
   EntryList list;
-  if (!local.readFile(databaseFileName(isLocal), bytes)) {
-    bool missing = lastFailure().kind == FailureKind::notFound;
-    setErrorText(!missing);
+  if (Status read = local.readFile(databaseFileName(isLocal), bytes); !read.ok()) {
+    bool missing = read.isNotFound();
+    setErrorText(missing ? Status::OK() : read);
     if (!missing) return std::nullopt;
     return list;
   }
@@ -115,13 +114,13 @@ bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list) {
   if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
     return true;
   }
-  bool saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
-  setErrorText(!saved);
-  if (!saved) {
+  Status saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
+  setErrorText(saved);
+  if (!saved.ok()) {
     reportError(isLocal ? "Warning: Can't save local database file"
                         : "Warning: Can't save server database file");
   }
-  return saved;
+  return saved.ok();
 }
 
 }  // namespace tandrel

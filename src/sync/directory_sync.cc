@@ -34,7 +34,7 @@ bool leaveSkippedPair(SideListing& local, SideListing& server, Entry*& l, Entry*
 
 int DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
-  if (ListRecord start; name.empty() && run_.local.lookUp(".", start)) {
+  if (ListRecord start; name.empty() && run_.local.lookUp(".", start).ok()) {
     run_.localStartDevice = start.device;
     run_.localStartInode = start.inode;
   }

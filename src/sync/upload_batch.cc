@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "console/error_text.h"
-#include "storage/failure.h"
 
 namespace tandrel {
 
@@ -26,13 +25,13 @@ Found lookUpAll(ServerSide& server, const std::vector<const std::string*>& names
   if (names.size() <= server.lookUpsPerListing()) {
     for (size_t i = 0; i < names.size(); ++i) {
       ListRecord record;
-      if (server.lookUp(*names[i], record)) found[i] = std::move(record);
+      if (server.lookUp(*names[i], record).ok()) found[i] = std::move(record);
     }
   }
   auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
   for (int attempt = 0; attempt < kListingAttempts && missing(); ++attempt) {
     std::vector<ListRecord> records;
-    if (!server.list(records)) continue;
+    if (!server.list(records).ok()) continue;
     std::unordered_map<std::string, const ListRecord*> byName;
     byName.reserve(records.size());
     for (const ListRecord& record : records) {
@@ -49,8 +48,7 @@ Found lookUpAll(ServerSide& server, const std::vector<const std::string*>& names
 // An upload found wanting afterwards: reported and recorded as failed, like
 // one that failed at once.
 void failUpload(Entry* target, Entry* source, Entry* placeholder, const std::string& reason) {
-  recordFailure(FailureKind::refused, reason);
-  setErrorText(true);
+  setErrorText(Status::refused(reason));
   reportError("Error: Can't update server file '%s'", target->name.c_str());
   commitEntry(target, 0);
   commitEntry(source, 0);
