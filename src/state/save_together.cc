@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "console/error_text.h"
 #include "state/record_place.h"
 #include "state/run_state.h"
 #include "state/state_database.h"
@@ -63,8 +62,7 @@ void saveTogether(SideListing& local, SideListing& server) {
   for (size_t i = 0; i < group.size(); ++i) {
     Status written = writeOrRemove(local.run.local, group[i].name, group[i].bytes);
     if (written.ok()) continue;
-    setErrorText(written);
-    reportError("%s", group[i].warning);
+    local.run.report.error(written, "%s", group[i].warning);
     while (i-- > 0) (void)writeOrRemove(local.run.local, group[i].name, group[i].old);
     return;
   }

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "console/error_text.h"
 #include "state/listing_admission.h"
 #include "state/record_place.h"
 #include "state/records_merge.h"
@@ -20,11 +19,11 @@ namespace tandrel {
 int SideListing::open(const std::string& name) {
   if (!name.empty()) {
     Status changed = run.side(isLocal).changeDirectory(name);
-    setErrorText(changed);
     if (!changed.ok()) {
-      reportError(isLocal ? "Error: Can't change local directory to '%s'"
-                          : "Error: Can't change server directory to '%s'",
-                  name.c_str());
+      run.report.error(changed,
+                       isLocal ? "Error: Can't change local directory to '%s'"
+                               : "Error: Can't change server directory to '%s'",
+                       name.c_str());
       return 0;
     }
     entered = true;
@@ -40,18 +39,20 @@ int SideListing::open(const std::string& name) {
       place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
   }
-  if (!listDirectory().ok()) {
-    reportError(isLocal ? "Error: Can't load local directory file list"
-                        : "Error: Can't load server directory file list");
+  if (Status listed = listDirectory(); !listed.ok()) {
+    run.report.error(listed, isLocal ? "Error: Can't load local directory file list"
+                                     : "Error: Can't load server directory file list");
     return 0;
   }
   if (isLocal && !place.path.empty()) {
     recordsIgnored = !recordsBelongHere(run.local, place, parentVouches);
   }
   std::optional<EntryList> recorded = EntryList();
-  if (!recordsIgnored) recorded = loadDatabase(run.local, isLocal);
+  Status unread;
+  if (!recordsIgnored) recorded = loadDatabase(run.local, isLocal, unread);
   if (!recorded) {
-    reportError("Warning: Can't load %s database file '%s'", sideName(), databaseFileName(isLocal));
+    run.report.error(unread, "Warning: Can't load %s database file '%s'", sideName(),
+                     databaseFileName(isLocal));
     recorded = EntryList();
   }
   hadRecords = !recorded->empty();
@@ -63,7 +64,6 @@ int SideListing::open(const std::string& name) {
 Status SideListing::listDirectory() {
   std::vector<ListRecord> records;
   Status listed = run.side(isLocal).list(records);
-  setErrorText(listed);
   if (!listed.ok()) return listed;
   if (!keepTemporaries_) removeAbandonedTemporaries(run.side(isLocal), records);
   EntryList admitted = admitListed(run, records, isLocal, unreadLines_);
@@ -119,14 +119,13 @@ std::string SideListing::encodedRecords() const { return encodeDatabase(entries_
 
 void SideListing::close() {
   if (!entries_.empty()) {
-    if (!run.lostInTree && !saved) saveDatabase(run.local, isLocal, entries_);
+    if (!run.lostInTree && !saved) saveDatabase(run.local, isLocal, entries_, run.report);
     entries_.clear();
   }
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
     if (!run.lostInTree) {
       Status back = run.side(isLocal).changeDirectory("..");
-      setErrorText(back);
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.

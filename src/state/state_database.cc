@@ -5,7 +5,6 @@
 #include <memory>
 #include <utility>
 
-#include "console/error_text.h"
 #include "storage/local_side.h"
 #include "storage/reserved_names.h"
 
@@ -97,28 +96,26 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
   return ok;
 }
 
-std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal) {
+std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal, Status& unread) {
   std::string bytes;
   EntryList list;
   if (Status read = local.readFile(databaseFileName(isLocal), bytes); !read.ok()) {
-    bool missing = read.isNotFound();
-    setErrorText(missing ? Status::OK() : read);
-    if (!missing) return std::nullopt;
-    return list;
+    if (read.isNotFound()) return list;
+    unread = std::move(read);
+    return std::nullopt;
   }
   if (!decodeDatabase(bytes, list)) return std::nullopt;
   return list;
 }
 
-bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list) {
+bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list, Reporter& report) {
   if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
     return true;
   }
   Status saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
-  setErrorText(saved);
   if (!saved.ok()) {
-    reportError(isLocal ? "Warning: Can't save local database file"
-                        : "Warning: Can't save server database file");
+    report.error(saved, isLocal ? "Warning: Can't save local database file"
+                                : "Warning: Can't save server database file");
   }
   return saved.ok();
 }

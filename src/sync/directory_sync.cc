@@ -1,7 +1,6 @@
 #include "sync/directory_sync.h"
 
 #include "state/save_together.h"
-#include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "state/record_place.h"
@@ -101,7 +100,7 @@ bool DirectorySync::emptiedUnattended(const SideListing& empty, const SideListin
   out("Warning: Directory '%s' is empty on %s, where %d entries were recorded: nothing is "
       "deleted on %s in this run; run once without -y to confirm the deletions\n",
       name.empty() ? "." : name.c_str(), empty.sideName(), recorded, other.sideName());
-  noteProblem();
+  run_.report.noteProblem();
   return true;
 }
 
@@ -110,7 +109,7 @@ bool DirectorySync::stopRequested() {
   if (!run_.abortReported) {
     run_.abortReported = true;
     out("\nABORTING: Lost in directory tree :(\n");
-    noteProblem();
+    run_.report.noteProblem();
   }
   return true;
 }

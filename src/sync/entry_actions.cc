@@ -3,7 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
@@ -25,10 +24,11 @@ void commitBoth(Entry* first, Entry* second, Outcome outcome) {
   commitEntry(second, ok);
 }
 
-// Reports a failed storage operation: `what` has the side and then the name
-// at its two %s.
-Outcome failedOn(const SideListing& side, const char* what, const std::string& name) {
-  reportError(what, side.sideName(), name.c_str());
+// Reports a failed storage operation and why: `what` has the side and then
+// the name at its two %s.
+Outcome failedOn(const SideListing& side, const Status& why, const char* what,
+                 const std::string& name) {
+  side.run.report.error(why, what, side.sideName(), name.c_str());
   return Outcome::failed;
 }
 
@@ -38,13 +38,11 @@ bool refreshTime(Run& run, Entry& entry, bool isLocal) {
   ListRecord record;
   if (isLocal) {
     Status found = run.local.lookUp(entry.name, record);
-    setErrorText(found);
     if (found.ok()) entry.setTimeFrom(record);
     return found.ok();
   }
   for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
     Status found = run.server.lookUp(entry.name, record);
-    setErrorText(found);
     if (found.ok()) {
       entry.setTimeFrom(record);
       return true;
@@ -82,11 +80,12 @@ Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* targe
   Status copied = side.isLocal
                      ? getFile(run.local, run.server, source->name, listed)
                      : putFile(run.local, run.server, source->name, listed, sent, targetGone);
-  setErrorText(copied);
   if (!copied.ok()) {
     // A transfer cut short by Ctrl+C is not a failure to report: the run
     // says it was interrupted, and the file comes back next run.
-    if (!interruptRequested()) failedOn(side, "Error: Can't update %s file '%s'", target->name);
+    if (!interruptRequested()) {
+      failedOn(side, copied, "Error: Can't update %s file '%s'", target->name);
+    }
     return Outcome::failed;
   }
   if (side.isLocal) {
@@ -131,10 +130,10 @@ Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpar
                      side.sideName())) {
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
     const Status deleted = run.side(side.isLocal).deleteFile(target->name);
-    setErrorText(deleted);
     const bool ok = deleted.ok();
     if (ok) target->state = Dropped;
-    outcome = ok ? Outcome::done : failedOn(side, "Error: Can't delete %s file '%s'", target->name);
+    outcome = ok ? Outcome::done
+                 : failedOn(side, deleted, "Error: Can't delete %s file '%s'", target->name);
   }
   commitBoth(target, counterpart, outcome);
   return outcome;
@@ -150,7 +149,6 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
                                     "create? Y(es)/N(o)/A(lways):",
                      source->name.c_str(), run.always.createDirectory)) {
     const Status created = run.side(side.isLocal).createDirectory(source->name);
-    setErrorText(created);
     const bool ok = created.ok();
     if (ok) {
       if (existing == nullptr) {
@@ -159,8 +157,8 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
       existing->state = New;
       existing->touched = 1;
     }
-    outcome =
-        ok ? Outcome::done : failedOn(side, "Error: Can't create %s directory '%s'", source->name);
+    outcome = ok ? Outcome::done
+                 : failedOn(side, created, "Error: Can't create %s directory '%s'", source->name);
   }
   commitBoth(existing, source, outcome);
   return outcome;
@@ -184,8 +182,7 @@ Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
     looked = keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept);
   }
   if (!looked.ok()) {
-    setErrorText(looked);
-    return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+    return failedOn(side, looked, "Error: Can't delete %s directory '%s'", target->name);
   }
   return kept > 0 ? Outcome::recreate : Outcome::done;
 }
@@ -197,8 +194,9 @@ Outcome removeTree(Run& run, SideListing& side, Entry* target) {
   const Status removed = side.isLocal     ? removeLocalTree(run, target->name)
                          : target->isLink ? run.server.deleteFile(target->name)
                                           : removeServerTree(run, target->name);
-  setErrorText(removed);
-  if (!removed.ok()) return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  if (!removed.ok()) {
+    return failedOn(side, removed, "Error: Can't delete %s directory '%s'", target->name);
+  }
   target->state = Dropped;
   return Outcome::done;
 }

@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "console/error_text.h"
 #include "console/output.h"
 #include "state/run_state.h"
 #include "state/state_database.h"
@@ -98,7 +97,8 @@ bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bo
 // file counts as new.
 RecordedFiles recordedHere(LocalSide& local) {
   RecordedFiles files;
-  for (const auto& e : loadDatabase(local, true).value_or(EntryList())) {
+  Status unread;
+  for (const auto& e : loadDatabase(local, true, unread).value_or(EntryList())) {
     if (!e->isDirectory) files.emplace(e->name, e->writeTime);
   }
   return files;
@@ -161,7 +161,7 @@ class ChangedFilesKeeper : public TreeVisitor {
       if (!act_) {
         out("Warning: Keeping '%s/%s', %s since the last run\n", path_.c_str(), record.name.c_str(),
             changed ? "changed" : "new");
-        noteProblem();
+        run_.report.noteProblem();
       }
       return Status::OK();
     }
@@ -179,15 +179,14 @@ class ChangedFilesKeeper : public TreeVisitor {
 // its own messages.
 class ServerDatabasePurge : public TreeVisitor {
  public:
-  explicit ServerDatabasePurge(LocalSide& local) : local_(local) {}
+  ServerDatabasePurge(LocalSide& local, Reporter& report) : local_(local), report_(report) {}
 
   bool followsLinks() const override { return true; }
   bool returnsWhenLost() const override { return true; }
 
   void cannotEnter(const std::string& name, const Status& why) override {
-    setErrorText(why);
-    reportError("Can't open '%s' dir on local to recursively delete server databases",
-                name.c_str());
+    report_.error(why, "Can't open '%s' dir on local to recursively delete server databases",
+                  name.c_str());
   }
 
   Visited visit(TreeWalk& walk) override {
@@ -205,16 +204,17 @@ class ServerDatabasePurge : public TreeVisitor {
   }
 
   bool returned(const std::string& name, const Status& back) override {
-    setErrorText(back);
     if (!back.ok()) {
-      reportError("Can't recursively delete server databases for '%s' directory on local",
-                  name.c_str());
+      report_.error(back,
+                    "Can't recursively delete server databases for '%s' directory on local",
+                    name.c_str());
     }
     return back.ok();
   }
 
  private:
   LocalSide& local_;
+  Reporter& report_;
 };
 
 }  // namespace
@@ -236,7 +236,7 @@ Status keepChangedFiles(Run& run, bool isLocal, const std::string& name, const s
 }
 
 Status purgeServerDatabases(Run& run, const std::string& name) {
-  ServerDatabasePurge purge(run.local);
+  ServerDatabasePurge purge(run.local, run.report);
   return TreeWalk(run, run.local, purge).walk(name);
 }
 

@@ -6,7 +6,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "console/error_text.h"
 
 namespace tandrel {
 
@@ -47,9 +46,10 @@ Found lookUpAll(ServerSide& server, const std::vector<const std::string*>& names
 
 // An upload found wanting afterwards: reported and recorded as failed, like
 // one that failed at once.
-void failUpload(Entry* target, Entry* source, Entry* placeholder, const std::string& reason) {
-  setErrorText(Status::refused(reason));
-  reportError("Error: Can't update server file '%s'", target->name.c_str());
+void failUpload(Run& run, Entry* target, Entry* source, Entry* placeholder,
+                const std::string& reason) {
+  run.report.error(Status::refused(reason), "Error: Can't update server file '%s'",
+                   target->name.c_str());
   commitEntry(target, 0);
   commitEntry(source, 0);
   commitEntry(placeholder, 0);
@@ -81,14 +81,14 @@ void UploadBatch::complete(Run& run) {
     if (!found[i]) {
       // Some servers change a name they do not like (a trailing space) and
       // say nothing: the file the user has is not on the server.
-      failUpload(upload.target, upload.source, upload.placeholder,
+      failUpload(run, upload.target, upload.source, upload.placeholder,
                  "The server stored the file under another name, or not at all");
       forgetServerCopy(*upload.target);
       continue;
     }
     upload.target->setTimeFrom(*found[i]);
     if (found[i]->size >= 0 && found[i]->size != upload.sent) {
-      failUpload(upload.target, upload.source, upload.placeholder,
+      failUpload(run, upload.target, upload.source, upload.placeholder,
                  "The server kept " + std::to_string(found[i]->size) + " of the " +
                      std::to_string(upload.sent) + " bytes sent");
       // The short copy is recorded as it is, so that the next run sees the
