@@ -110,7 +110,7 @@ TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
 TEST_F(LocalWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   tree.write("a/b/f", "1");
   side.deleteFault.arm("f");
-  EXPECT_FALSE(removeLocalTree(run, "a").ok());
+  EXPECT_EQ(removeLocalTree(run, "a").text(), "Injected failure\n");
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/faulty_sides.h"
 #include "support/scoped_directory.h"
 #include "support/status_check.h"
 #include "support/temp_tree.h"
@@ -104,6 +105,26 @@ TEST(TreeWalkLoops, AWalkThatFollowsLinksSkipsLoopsAndTheStartDirectory) {
   EXPECT_TRUE(succeeded(TreeWalk(sides.run, sides.local, plain).walk("a")));
   EXPECT_TRUE(plain.entered.empty());
   EXPECT_FALSE(sides.run.lostInTree);
+  ASSERT_TRUE(succeeded(sides.local.changeDirectory("..")));
+}
+
+// The latest failure is the one the walk hands back: a failed return beats
+// the failure of the level it left.
+TEST(TreeWalkStatus, AFailedReturnIsReportedAboveTheFailureItFollows) {
+  TempTree tree;
+  ScopedDirectory here{tree.path()};
+  tree.mkdir("a/b");
+  testing::RealSides sides;
+  testing::FaultyLocalSide local(sides.local);
+  tandrel::Run run(local, sides.server);
+  local.listFault.arm("", 1);  // a lists, b does not
+  local.listFault.failure = Status::system("List failed");
+  local.changeDirectoryFault.arm("..", 1);  // b returns, a does not
+  local.changeDirectoryFault.failure = Status::system("Return failed");
+  Recorder visitor(false);
+  EXPECT_EQ(TreeWalk(run, local, visitor).walk("a").text(), "Return failed\n");
+  EXPECT_EQ(local.changeDirectoryFault.fired, 1);
+  EXPECT_TRUE(run.lostInTree);
   ASSERT_TRUE(succeeded(sides.local.changeDirectory("..")));
 }
 
