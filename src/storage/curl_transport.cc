@@ -309,8 +309,7 @@ Outcome CurlTransport::command(const std::string& line) {
 Status Outcome::failure() const {
   if (!streamFailure.ok()) return streamFailure;
   const Reply* reply = lastReply();
-  if (reply && reply->code >= 400 && reply->code != 421 &&
-      (code == CURLE_OK || isServerAnswer())) {
+  if (reply && reply->code >= 400 && reply->code != 421 && (code == CURLE_OK || isServerAnswer())) {
     return Status::refused(reply->text);
   }
   if (code == CURLE_OK) {

@@ -207,8 +207,8 @@ Status PosixLocalSide::replaceFile(const std::string& name, const std::string& b
   return Status::fromErrno(error);
 }
 
-Status PosixLocalSide::openForReading(const std::string& name,
-                                      std::unique_ptr<ByteSource>& source, int64_t& size) {
+Status PosixLocalSide::openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                                      int64_t& size) {
   source.reset();
   // O_NONBLOCK so that a FIFO can never block the run; cleared once we know it
   // is a regular file.

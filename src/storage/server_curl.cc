@@ -25,8 +25,7 @@ Status checkNameAndConnection(const CurlConnection& connection, const std::strin
   return checkConnected(connection);
 }
 
-Status simpleCommand(CurlConnection& connection, const std::string& verb,
-                     const std::string& name) {
+Status simpleCommand(CurlConnection& connection, const std::string& verb, const std::string& name) {
   if (Status checked = checkNameAndConnection(connection, name); !checked.ok()) return checked;
   Outcome outcome = connection.command(verb + " " + childPath(connection.current, name));
   if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) return Status::OK();
@@ -54,8 +53,7 @@ Status renamed(const Outcome& outcome) {
 
 // Renames `from` to `to` (absolute paths) in one perform, so that a silent
 // reconnection sends both commands again.
-Status renameOnServer(CurlConnection& connection, const std::string& from,
-                      const std::string& to) {
+Status renameOnServer(CurlConnection& connection, const std::string& from, const std::string& to) {
   Request request;
   request.url = connection.directoryUrl();
   request.noBody = true;

@@ -46,7 +46,7 @@ class CurlServerSide : public ServerSide {
   Status removeDirectory(const std::string& name) override;
 
   Status download(const std::string& name, ByteSink& sink, int64_t& received,
-                ListRecord& after) override;
+                  ListRecord& after) override;
   Status upload(ByteSource& source, const std::string& name, int64_t& sent) override;
   size_t lookUpsPerListing() const override;
 

@@ -156,7 +156,6 @@ std::string realPathOf(const CurlConnection& connection, const std::string& path
   }
 }
 
-
 // A look-up by STAT: found, failed (with the failure in `failure`), or not
 // decided (the server may have taken the name as a pattern, or said nothing
 // useful).
@@ -240,8 +239,7 @@ Status CurlServerSide::list(std::vector<ListRecord>& records) {
   if (connection.listedOnEntry && connection.listedOnEntry->path == connection.current) {
     lines = std::move(connection.listedOnEntry->lines);
     connection.listedOnEntry.reset();
-  } else if (Status fetched = fetchListing(connection, connection.current, lines);
-             !fetched.ok()) {
+  } else if (Status fetched = fetchListing(connection, connection.current, lines); !fetched.ok()) {
     return fetched;
   }
   const int64_t listedAt = now();

@@ -100,7 +100,7 @@ class ServerSide : public Side {
   // describes it once the data has arrived (write time 0 when it is gone by
   // then); otherwise its name stays empty.
   virtual Status download(const std::string& name, ByteSink& sink, int64_t& received,
-                        ListRecord& after) = 0;
+                          ListRecord& after) = 0;
   // Writes `source` to the server file `name` without ever writing that name
   // directly: the data goes to the run's temporary name and is renamed over
   // `name` when complete. When the server refuses to rename over an existing

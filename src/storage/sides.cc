@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-
 namespace tandrel {
 
 Status openSession() {

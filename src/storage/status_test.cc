@@ -1,8 +1,8 @@
 #include "storage/status.h"
 
-#include <cerrno>
-
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace tandrel {
 namespace {

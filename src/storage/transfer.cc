@@ -103,7 +103,7 @@ Status getFile(LocalSide& local, ServerSide& server, const std::string& name,
 }
 
 Status putFile(LocalSide& local, ServerSide& server, const std::string& name,
-             const ListedSource& listed, int64_t& sent, bool& targetGone) {
+               const ListedSource& listed, int64_t& sent, bool& targetGone) {
   sent = 0;
   targetGone = false;
   int64_t size = -1;

@@ -78,8 +78,8 @@ Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* targe
   const ListedSource listed{source->listedTime, source->size};
   int64_t sent = 0;
   Status copied = side.isLocal
-                     ? getFile(run.local, run.server, source->name, listed)
-                     : putFile(run.local, run.server, source->name, listed, sent, targetGone);
+                      ? getFile(run.local, run.server, source->name, listed)
+                      : putFile(run.local, run.server, source->name, listed, sent, targetGone);
   if (!copied.ok()) {
     // A transfer cut short by Ctrl+C is not a failure to report: the run
     // says it was interrupted, and the file comes back next run.

@@ -205,8 +205,7 @@ class ServerDatabasePurge : public TreeVisitor {
 
   bool returned(const std::string& name, const Status& back) override {
     if (!back.ok()) {
-      report_.error(back,
-                    "Can't recursively delete server databases for '%s' directory on local",
+      report_.error(back, "Can't recursively delete server databases for '%s' directory on local",
                     name.c_str());
     }
     return back.ok();

@@ -6,7 +6,6 @@
 #include <unordered_map>
 #include <utility>
 
-
 namespace tandrel {
 
 namespace {

@@ -33,9 +33,7 @@ class StringSink : public ByteSink {
 
 class FailingSink : public ByteSink {
  public:
-  Status write(const char*, size_t) override {
-    return Status::system("No space left on device\n");
-  }
+  Status write(const char*, size_t) override { return Status::system("No space left on device\n"); }
 };
 
 class StringSource : public ByteSource {

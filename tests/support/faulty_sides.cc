@@ -97,8 +97,8 @@ Status FaultyLocalSide::replaceFile(const std::string& name, const std::string& 
   if (replaceFileFault.hits(name)) return replaceFileFault.failure;
   return real_.replaceFile(name, bytes);
 }
-Status FaultyLocalSide::openForReading(const std::string& name,
-                                       std::unique_ptr<ByteSource>& source, int64_t& size) {
+Status FaultyLocalSide::openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                                       int64_t& size) {
   return real_.openForReading(name, source, size);
 }
 Status FaultyLocalSide::createTemporary(std::unique_ptr<ByteSink>& sink) {

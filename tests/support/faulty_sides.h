@@ -99,7 +99,7 @@ class FaultyServerSide : public ServerSide {
   void setTransferWatch(TransferWatch* watch) override { real_.setTransferWatch(watch); }
   TransferWatch& transferWatch() override { return real_.transferWatch(); }
   Status download(const std::string& name, ByteSink& sink, int64_t& received,
-                ListRecord& after) override;
+                  ListRecord& after) override;
   Status upload(ByteSource& source, const std::string& name, int64_t& sent) override;
   size_t lookUpsPerListing() const override { return real_.lookUpsPerListing(); }
 
