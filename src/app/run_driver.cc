@@ -2,9 +2,9 @@
 
 #include "app/host_address.h"
 #include "app/options.h"
-#include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
+#include "console/reporter.h"
 #include "console/terminal.h"
 #include "console/transfer_status.h"
 #include "state/run_state.h"
@@ -28,34 +28,34 @@ void printBanner() {
 void synchronizeStartDirectories(Run& run) {
   const RunSettings& settings = run.settings;
   if (!settings.localDirectory.empty()) {
-    bool entered = run.local.changeDirectory(settings.localDirectory);
-    setErrorText(!entered);
-    if (!entered) {
-      reportError("\nError: Can't open local directory '%s'", settings.localDirectory.c_str());
+    Status entered = run.local.changeDirectory(settings.localDirectory);
+    if (!entered.ok()) {
+      run.report.error(entered, "\nError: Can't open local directory '%s'",
+                       settings.localDirectory.c_str());
       return;
     }
   }
-  if (settings.serverDirectory.empty() && !run.server.knowsLogInDirectory()) {
-    // Nothing may be listed, let alone changed, in a place nobody chose.
-    setErrorText(true);
-    reportError("\nError: Can't read the server's path of its log-in directory");
-    return;
+  if (settings.serverDirectory.empty()) {
+    if (Status known = run.server.logInDirectoryKnown(); !known.ok()) {
+      // Nothing may be listed, let alone changed, in a place nobody chose.
+      run.report.error(known, "\nError: Can't read the server's path of its log-in directory");
+      return;
+    }
   }
   if (!settings.serverDirectory.empty()) {
-    bool located = true;
-    bool entered = run.server.enterStartDirectory(settings.serverDirectory, located);
-    setErrorText(!entered || !located);
-    if (!entered) {
-      reportError("\nError: Can't open ftp server directory '%s'",
-                  settings.serverDirectory.c_str());
+    Status location;
+    Status entered = run.server.enterStartDirectory(settings.serverDirectory, location);
+    if (!entered.ok()) {
+      run.report.error(entered, "\nError: Can't open ftp server directory '%s'",
+                       settings.serverDirectory.c_str());
       return;
     }
-    if (!located) {
-      reportError(
+    if (!location.ok()) {
+      run.report.error(
+          location,
           "Warning: Can't read the server's path of ftp server directory '%s', going on "
           "with '%s'",
           settings.serverDirectory.c_str(), run.server.currentDirectory().c_str());
-      setErrorText(false);
     }
   }
   out("Synchronizing local '%s' with '%s' on the '%s'...\n", settings.localDirectory.c_str(),
@@ -109,9 +109,10 @@ int runTandrel(int count, char** arguments) {
     return 1;
   }
 
-  if (!openSession()) {
-    setErrorText(true);
-    reportError("\nError: Can't open internet session");
+  // Until there is a Run, the driver reports for it.
+  Reporter report;
+  if (Status session = openSession(); !session.ok()) {
+    report.error(session, "\nError: Can't open internet session");
     return kUsageExitStatus;
   }
   const std::unique_ptr<TransferWatch> watch = makeTerminalTransferWatch();
@@ -120,15 +121,15 @@ int runTandrel(int count, char** arguments) {
   // Before the connection: an interruption stops its attempts too.
   server.setTransferWatch(watch.get());
   Run run(local, server, options);
+  run.report = std::move(report);
   out("\nConnecting to FTP server '%s' with '%s' user...\n", settings.host.c_str(),
       settings.user.c_str());
-  if (!server.connect(logIn)) {
-    setErrorText(true);
+  if (Status connected = server.connect(logIn); !connected.ok()) {
     // An interrupted connection attempt is not the server's failure: the
     // interruption line says what happened.
     if (!interruptRequested()) {
-      reportError("\nError: Can't connect to ftp server '%s' with '%s' user",
-                  settings.host.c_str(), settings.user.c_str());
+      run.report.error(connected, "\nError: Can't connect to ftp server '%s' with '%s' user",
+                       settings.host.c_str(), settings.user.c_str());
     }
   } else {
     LocalReplacementJournal journal(local, server);
@@ -144,7 +145,7 @@ int runTandrel(int count, char** arguments) {
     out("\nInterrupted: the run stopped after the current action; what was done is saved.\n");
     return 128 + signalNumber;
   }
-  return problemsReported() == 0 ? 0 : 1;
+  return run.report.problems() == 0 ? 0 : 1;
 }
 
 }  // namespace tandrel

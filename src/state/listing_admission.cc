@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "console/error_text.h"
 #include "console/output.h"
 #include "state/run_state.h"
 #include "storage/reserved_names.h"
@@ -65,14 +64,14 @@ enum class Admission {
 };
 
 // A record that does not name an entry of this directory at all.
-Admission admitMisread(const ListRecord& record, const char* side) {
+Admission admitMisread(Run& run, const ListRecord& record, const char* side) {
   if (record.kind == RecordKind::unreadable) {
     out("Warning: Can't read the server's listing line '%s'\n", shownSafely(record.name).c_str());
   } else {
     out("Warning: Skipping '%s' on %s: the name leads out of the directory\n",
         shownSafely(record.name).c_str(), side);
   }
-  noteProblem();
+  run.report.noteProblem();
   return Admission::unreadable;
 }
 
@@ -83,7 +82,7 @@ Admission admitDirectory(Run& run, const ListRecord& record, bool isLocal, const
       (isLocal ? record.isLink && isSecondWayIn(run, record) : record.loop)) {
     out("Warning: Skipping '%s' on %s: symbolic link to a directory being synchronized\n",
         record.name.c_str(), side);
-    noteProblem();
+    run.report.noteProblem();
     return Admission::skipped;
   }
   return Admission::entry;
@@ -94,7 +93,7 @@ Admission admitFile(Run& run, const ListRecord& record, bool isLocal) {
     if (!run.warnedNoWriteTimes) {
       run.warnedNoWriteTimes = true;
       out("Warning: The server gives no write times: changes of its files can't be seen\n");
-      noteProblem();
+      run.report.noteProblem();
     }
   }
   return Admission::entry;
@@ -106,24 +105,24 @@ Admission admit(Run& run, const ListRecord& record, bool isLocal) {
   const std::string& name = record.name;
   const char* side = isLocal ? "local" : "server";
   if (record.kind == RecordKind::unreadable || record.kind == RecordKind::leadsOut) {
-    return admitMisread(record, side);
+    return admitMisread(run, record, side);
   }
   if (name == "." || name == ".." || isReservedName(name)) return Admission::ignored;
   if (isUnsafeName(name)) {
     // Printed with its line breaks spelled out, so the terminal shows it whole.
     out("Error: Skipping '%s' on %s: its name holds a line break\n", shownSafely(name).c_str(),
         side);
-    noteProblem();
+    run.report.noteProblem();
     return Admission::skipped;
   }
   switch (record.kind) {
     case RecordKind::special:
       out("Warning: Skipping '%s' on %s: not a regular file or directory\n", name.c_str(), side);
-      noteProblem();
+      run.report.noteProblem();
       return Admission::skipped;
     case RecordKind::danglingLink:
       out("Warning: Skipping '%s' on %s: symbolic link to nothing\n", name.c_str(), side);
-      noteProblem();
+      run.report.noteProblem();
       return Admission::skipped;
     case RecordKind::directory:
       return admitDirectory(run, record, isLocal, side);

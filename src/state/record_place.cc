@@ -14,7 +14,7 @@ std::string placeFileBytes(const Place& place) {
 
 bool recordsBelongHere(LocalSide& local, const Place& place, bool parentVouches) {
   std::string bytes;
-  if (!local.readFile(std::string(kPlaceName), bytes)) return parentVouches;
+  if (!local.readFile(std::string(kPlaceName), bytes).ok()) return parentVouches;
   const size_t pathEnd = bytes.find('\n');
   if (pathEnd != std::string::npos && bytes.compare(0, pathEnd, place.path) == 0 &&
       pathEnd == place.path.size()) {

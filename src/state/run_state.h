@@ -1,6 +1,6 @@
 // What one run works with: the settings from the command line, the standing
-// answers to the questions, the two sides, and the state of the walk through
-// the directory tree. The run driver creates one Run and passes it down to
+// answers to the questions, the two sides, the state of the walk through the
+// directory tree, and what it reports. The run driver creates one Run and passes it down to
 // everything that reads or changes it; tests create their own.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/reporter.h"
 #include "storage/local_side.h"
 #include "storage/server_side.h"
 
@@ -89,6 +90,8 @@ struct Run {
   std::vector<std::pair<uint64_t, uint64_t>> linkedLocalDirectories;
   // The warning that the server gives no write times has been printed.
   bool warnedNoWriteTimes = false;
+  // Prints the run's errors and counts its problems, for the exit status.
+  Reporter report;
 };
 
 }  // namespace tandrel

@@ -5,11 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "console/error_text.h"
 #include "state/record_place.h"
 #include "state/run_state.h"
 #include "state/state_database.h"
-#include "storage/failure.h"
 #include "storage/reserved_names.h"
 
 namespace tandrel {
@@ -24,10 +22,11 @@ struct GroupWrite {
   std::optional<std::string> old;
 };
 
-bool writeOrRemove(LocalSide& side, const std::string& name,
-                   const std::optional<std::string>& bytes) {
+Status writeOrRemove(LocalSide& side, const std::string& name,
+                     const std::optional<std::string>& bytes) {
   if (bytes) return side.replaceFile(name, *bytes);
-  return side.deleteFile(name) || lastFailure().kind == FailureKind::notFound;
+  Status removed = side.deleteFile(name);
+  return removed.isNotFound() ? Status::OK() : removed;
 }
 
 }  // namespace
@@ -51,22 +50,20 @@ void saveTogether(SideListing& local, SideListing& server) {
   }
   std::string bound;
   if (!local.place.path.empty() &&
-      (!local.run.local.readFile(std::string(kPlaceName), bound) ||
+      (!local.run.local.readFile(std::string(kPlaceName), bound).ok() ||
        bound != placeFileBytes(local.place))) {
     group.push_back({std::string(kPlaceName), placeFileBytes(local.place),
                      "Warning: Can't save database place file", std::nullopt});
   }
   for (GroupWrite& write : group) {
     std::string bytes;
-    if (local.run.local.readFile(write.name, bytes)) write.old = std::move(bytes);
+    if (local.run.local.readFile(write.name, bytes).ok()) write.old = std::move(bytes);
   }
   for (size_t i = 0; i < group.size(); ++i) {
-    if (writeOrRemove(local.run.local, group[i].name, group[i].bytes)) continue;
-    setErrorText(true);
-    reportError("%s", group[i].warning);
-    const Failure failure = lastFailure();
-    while (i-- > 0) writeOrRemove(local.run.local, group[i].name, group[i].old);
-    recordFailure(failure.kind, failure.text);
+    Status written = writeOrRemove(local.run.local, group[i].name, group[i].bytes);
+    if (written.ok()) continue;
+    local.run.report.error(written, "%s", group[i].warning);
+    while (i-- > 0) (void)writeOrRemove(local.run.local, group[i].name, group[i].old);
     return;
   }
 }

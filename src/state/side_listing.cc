@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "console/error_text.h"
 #include "state/listing_admission.h"
 #include "state/record_place.h"
 #include "state/records_merge.h"
@@ -19,12 +18,12 @@ namespace tandrel {
 
 bool SideListing::open(const std::string& name) {
   if (!name.empty()) {
-    bool ok = run.side(isLocal).changeDirectory(name);
-    setErrorText(!ok);
-    if (!ok) {
-      reportError(isLocal ? "Error: Can't change local directory to '%s'"
-                          : "Error: Can't change server directory to '%s'",
-                  name.c_str());
+    Status changed = run.side(isLocal).changeDirectory(name);
+    if (!changed.ok()) {
+      run.report.error(changed,
+                       isLocal ? "Error: Can't change local directory to '%s'"
+                               : "Error: Can't change server directory to '%s'",
+                       name.c_str());
       return false;
     }
     entered = true;
@@ -34,24 +33,26 @@ bool SideListing::open(const std::string& name) {
   keepTemporaries_ = !isLocal && !settleReplacement(run.local, run.server);
   if (isLocal) {
     ListRecord here;
-    if (run.local.lookUp(".", here)) {
+    if (run.local.lookUp(".", here).ok()) {
       enterLocalDirectory(run, here.device, here.inode);
       identified_ = true;
       place.local = std::to_string(here.device) + ":" + std::to_string(here.inode);
     }
   }
-  if (!listDirectory()) {
-    reportError(isLocal ? "Error: Can't load local directory file list"
-                        : "Error: Can't load server directory file list");
+  if (Status listed = listDirectory(); !listed.ok()) {
+    run.report.error(listed, isLocal ? "Error: Can't load local directory file list"
+                                     : "Error: Can't load server directory file list");
     return false;
   }
   if (isLocal && !place.path.empty()) {
     recordsIgnored = !recordsBelongHere(run.local, place, parentVouches);
   }
   std::optional<EntryList> recorded = EntryList();
-  if (!recordsIgnored) recorded = loadDatabase(run.local, isLocal);
+  Status unread;
+  if (!recordsIgnored) recorded = loadDatabase(run.local, isLocal, unread);
   if (!recorded) {
-    reportError("Warning: Can't load %s database file '%s'", sideName(), databaseFileName(isLocal));
+    run.report.error(unread, "Warning: Can't load %s database file '%s'", sideName(),
+                     databaseFileName(isLocal));
     recorded = EntryList();
   }
   hadRecords = !recorded->empty();
@@ -60,15 +61,14 @@ bool SideListing::open(const std::string& name) {
   return true;
 }
 
-bool SideListing::listDirectory() {
+Status SideListing::listDirectory() {
   std::vector<ListRecord> records;
-  bool ok = run.side(isLocal).list(records);
-  setErrorText(!ok);
-  if (!ok) return false;
+  Status listed = run.side(isLocal).list(records);
+  if (!listed.ok()) return listed;
   if (!keepTemporaries_) removeAbandonedTemporaries(run.side(isLocal), records);
   EntryList admitted = admitListed(run, records, isLocal, unreadLines_);
   for (auto& entry : admitted) entries_.push_back(std::move(entry));
-  return true;
+  return listed;
 }
 
 Entry* SideListing::current() const {
@@ -120,18 +120,17 @@ std::string SideListing::encodedRecords() const { return encodeDatabase(entries_
 
 void SideListing::close() {
   if (!entries_.empty()) {
-    if (!run.lostInTree && !saved) saveDatabase(run.local, isLocal, entries_);
+    if (!run.lostInTree && !saved) saveDatabase(run.local, isLocal, entries_, run.report);
     entries_.clear();
   }
   if (entered) {
     // After a failed return somewhere below, ".." would lead somewhere else.
     if (!run.lostInTree) {
-      bool ok = run.side(isLocal).changeDirectory("..");
-      setErrorText(!ok);
+      Status back = run.side(isLocal).changeDirectory("..");
       // Still inside the directory just left: every later name would point
       // into it (a deletion meant for the parent's entry would hit the
       // child's namesake), so the run stops here.
-      if (!ok) run.lostInTree = true;
+      if (!back.ok()) run.lostInTree = true;
     }
     entered = false;
   }

@@ -100,7 +100,7 @@ class SideListing {
     const Entry& operator()(const std::unique_ptr<Entry>& entry) const { return *entry; }
   };
 
-  bool listDirectory();
+  Status listDirectory();
 
   EntryList entries_;
   // Index of the current entry (entries_.size() at the end); none before the

@@ -5,8 +5,6 @@
 #include <memory>
 #include <utility>
 
-#include "console/error_text.h"
-#include "storage/failure.h"
 #include "storage/local_side.h"
 #include "storage/reserved_names.h"
 
@@ -98,30 +96,28 @@ bool decodeDatabase(const std::string& bytes, EntryList& list) {
   return ok;
 }
 
-std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal) {
+std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal, Status& unread) {
   std::string bytes;
   EntryList list;
-  if (!local.readFile(databaseFileName(isLocal), bytes)) {
-    bool missing = lastFailure().kind == FailureKind::notFound;
-    setErrorText(!missing);
-    if (!missing) return std::nullopt;
-    return list;
+  if (Status read = local.readFile(databaseFileName(isLocal), bytes); !read.ok()) {
+    if (read.isNotFound()) return list;
+    unread = std::move(read);
+    return std::nullopt;
   }
   if (!decodeDatabase(bytes, list)) return std::nullopt;
   return list;
 }
 
-bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list) {
+bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list, Reporter& report) {
   if (std::none_of(list.begin(), list.end(), [](const auto& entry) { return entry->touched; })) {
     return true;
   }
-  bool saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
-  setErrorText(!saved);
-  if (!saved) {
-    reportError(isLocal ? "Warning: Can't save local database file"
-                        : "Warning: Can't save server database file");
+  Status saved = local.replaceFile(databaseFileName(isLocal), encodeDatabase(list));
+  if (!saved.ok()) {
+    report.error(saved, isLocal ? "Warning: Can't save local database file"
+                                : "Warning: Can't save server database file");
   }
-  return saved;
+  return saved.ok();
 }
 
 }  // namespace tandrel

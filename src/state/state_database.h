@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "console/reporter.h"
 #include "state/entry.h"
 #include "storage/local_side.h"
 
@@ -20,16 +21,15 @@ const char* databaseFileName(bool isLocal);
 
 // Reads this side's database from the working directory: the entries in file
 // order, each Dropped and untouched, or nothing when the file cannot be read.
-// A missing file or one with another magic is an empty database and clears the
-// error text; a file that cannot be opened sets it; a file that ends early
-// leaves it as it was.
-std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal);
+// A missing file or one with another magic is an empty database. `unread`
+// receives why a file could not be read, and stays ok for one that ends early.
+std::optional<EntryList> loadDatabase(LocalSide& local, bool isLocal, Status& unread);
 
 // Writes every entry that is not Dropped, if any entry of the list is touched;
 // otherwise leaves the file alone. The new file replaces the old one only once
-// it is complete. Returns false after printing the warning when the file
-// could not be written.
-bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list);
+// it is complete. Returns false after reporting the warning to `report` when
+// the file could not be written.
+bool saveDatabase(LocalSide& local, bool isLocal, const EntryList& list, Reporter& report);
 
 // The file's bytes for a list, and a list from a file's bytes (for tests and
 // tools). decode returns false for a truncated file, with `list` left empty.

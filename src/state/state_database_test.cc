@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "console/error_text.h"
+#include "console/reporter.h"
 #include "storage/local_posix.h"
 #include "storage/reserved_names.h"
 #include "support/faulty_sides.h"
@@ -112,22 +112,24 @@ class DatabaseFiles : public ::testing::Test {
   TempTree tree;
   ScopedDirectory here{tree.path()};
   PosixLocalSide local;
+  Reporter report;
 };
 
-TEST_F(DatabaseFiles, MissingFileLoadsEmptyAndClearsTheErrorText) {
-  std::optional<EntryList> list = loadDatabase(local, true);
+TEST_F(DatabaseFiles, MissingFileLoadsEmptyWithNothingUnread) {
+  Status unread;
+  std::optional<EntryList> list = loadDatabase(local, true, unread);
   ASSERT_TRUE(list.has_value());
   EXPECT_TRUE(list->empty());
-  EXPECT_TRUE(errorText().empty());
+  EXPECT_TRUE(unread.ok());
 }
 
 TEST_F(DatabaseFiles, SavesOnlyWhenSomethingIsTouched) {
   EntryList list = listOf(entry("a", 5, 0, Unchanged));
-  EXPECT_TRUE(saveDatabase(local, true, list));
+  EXPECT_TRUE(saveDatabase(local, true, list, report));
   EXPECT_FALSE(tree.exists("zztandrel.zzlocaldb"));
   list[0]->state = Dropped;
   list[0]->touched = 1;
-  EXPECT_TRUE(saveDatabase(local, false, list));
+  EXPECT_TRUE(saveDatabase(local, false, list, report));
   EXPECT_EQ(tree.read("zztandrel.zzserverdb"), kEmpty);
   EXPECT_FALSE(tree.exists(temporaryName()));
 }
@@ -138,31 +140,35 @@ TEST_F(DatabaseFiles, FailedSaveWarnsAndKeepsTheOldFile) {
   faulty.replaceFileFault.arm();
   EntryList list = listOf(entry("a", 5, 0, New, 1));
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(saveDatabase(faulty, true, list));
+  EXPECT_FALSE(saveDatabase(faulty, true, list, report));
   std::string output = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(faulty.replaceFileFault.fired, 1);
+  EXPECT_EQ(report.problems(), 1);
   EXPECT_EQ(output, "Warning: Can't save local database file - Injected failure\n");
   EXPECT_EQ(tree.read("zztandrel.zzlocaldb"), kTwoRecords);
 }
 
-TEST_F(DatabaseFiles, UnreadableFileFailsAndSetsTheErrorText) {
+TEST_F(DatabaseFiles, UnreadableFileFailsAndSaysWhy) {
   tree.write("zztandrel.zzlocaldb", kTwoRecords);
   FaultyLocalSide faulty(local);
   faulty.readFileFault.arm("zztandrel.zzlocaldb");
-  const bool loaded = loadDatabase(faulty, true).has_value();
+  Status unread;
+  const bool loaded = loadDatabase(faulty, true, unread).has_value();
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(errorText(), "Injected failure\n");
+  EXPECT_EQ(unread.text(), "Injected failure\n");
 }
 
 TEST_F(DatabaseFiles, TruncatedFileFailsToLoadWholeOnesLoad) {
+  Status unread;
   tree.write("zztandrel.zzserverdb", kTwoRecords.substr(0, kTwoRecords.size() - 1));
-  EXPECT_FALSE(loadDatabase(local, false).has_value());
+  EXPECT_FALSE(loadDatabase(local, false, unread).has_value());
+  EXPECT_TRUE(unread.ok());
   tree.write("zztandrel.zzserverdb", kEmpty);
-  std::optional<EntryList> list = loadDatabase(local, false);
+  std::optional<EntryList> list = loadDatabase(local, false, unread);
   ASSERT_TRUE(list.has_value());
   EXPECT_TRUE(list->empty());
   tree.write("zztandrel.zzserverdb", kTwoRecords);
-  list = loadDatabase(local, false);
+  list = loadDatabase(local, false, unread);
   ASSERT_TRUE(list.has_value());
   ASSERT_EQ(list->size(), 2u);
   EXPECT_EQ((*list)[1]->name, "d");

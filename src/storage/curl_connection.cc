@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "storage/failure.h"
 #include "storage/reserved_names.h"
 #include "storage/server_path.h"
 
@@ -32,8 +31,8 @@ ServerMethods ServerMethods::fromFeatures(const Reply* features) {
   return methods;
 }
 
-bool CurlConnection::open(const LogIn& logIn) {
-  if (!transport_.open(logIn)) return false;
+Status CurlConnection::open(const LogIn& logIn) {
+  if (Status opened = transport_.open(logIn); !opened.ok()) return opened;
   methods = ServerMethods{};
   listedOnEntry.reset();
   created.clear();
@@ -44,9 +43,8 @@ bool CurlConnection::open(const LogIn& logIn) {
   request.quote = {"*FEAT"};
   Outcome outcome = transport_.perform(request);
   if (outcome.code != CURLE_OK) {
-    recordOutcome(outcome);
     close();
-    return false;
+    return outcome.failure();
   }
   // Read right away: libcurl forgets the entry path after a failed perform.
   const char* entryPath = transport_.entryPath();
@@ -62,7 +60,7 @@ bool CurlConnection::open(const LogIn& logIn) {
   }
   serverAt = current;
   methods = ServerMethods::fromFeatures(outcome.lastReply());
-  return true;
+  return Status::OK();
 }
 
 Outcome CurlConnection::run(const Request& request) {
@@ -75,16 +73,14 @@ Outcome CurlConnection::command(const std::string& line) {
   return transport_.command(line);
 }
 
-bool checkName(const std::string& name) {
-  if (!isUnsafeName(name)) return true;
-  recordFailure(FailureKind::refused, kInvalidName);
-  return false;
+Status checkName(const std::string& name) {
+  if (!isUnsafeName(name)) return Status::OK();
+  return Status::refused(kInvalidName);
 }
 
-bool checkConnected(const CurlConnection& connection) {
-  if (connection.isOpen()) return true;
-  recordFailure(FailureKind::transport, kNotConnected);
-  return false;
+Status checkConnected(const CurlConnection& connection) {
+  if (connection.isOpen()) return Status::OK();
+  return Status::transport(kNotConnected);
 }
 
 }  // namespace tandrel

@@ -40,8 +40,8 @@ struct ServerMethods {
 class CurlConnection {
  public:
   // Connects, logs in and reads the server's features and the log-in
-  // directory. False with the failure recorded when that fails.
-  bool open(const LogIn& logIn);
+  // directory.
+  Status open(const LogIn& logIn);
   void close() { transport_.close(); }
   bool isOpen() const { return transport_.isOpen(); }
 
@@ -49,7 +49,6 @@ class CurlConnection {
   // so the note that the current directory was just made empty is dropped.
   Outcome run(const Request& request);
   Outcome command(const std::string& line);
-  void recordOutcome(const Outcome& outcome) const { transport_.recordOutcome(outcome); }
   std::string directoryUrl() const { return transport_.directoryUrl(); }
   std::string fileUrl(const std::string& path) const { return transport_.fileUrl(path); }
   CurlTransport& transport() { return transport_; }
@@ -85,9 +84,9 @@ class CurlConnection {
 };
 
 // Refuses a name before it can reach the wire (a CR or LF inside a command
-// would be sent as a second command), recording why.
-bool checkName(const std::string& name);
-// Records that there is no connection when there is none.
-bool checkConnected(const CurlConnection& connection);
+// would be sent as a second command), saying why.
+Status checkName(const std::string& name);
+// Fails, saying so, when there is no connection.
+Status checkConnected(const CurlConnection& connection);
 
 }  // namespace tandrel

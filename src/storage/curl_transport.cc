@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "storage/failure.h"
 #include "storage/transfer_watch.h"
 
 namespace tandrel {
@@ -84,13 +83,10 @@ bool Outcome::connectionLost() const {
   return code != CURLE_OK && !isServerAnswer();
 }
 
-bool CurlTransport::open(const LogIn& logIn) {
+Status CurlTransport::open(const LogIn& logIn) {
   close();
   easy_.reset(curl_easy_init());
-  if (!easy_) {
-    recordFailure(FailureKind::system, "Can't initialise libcurl\n");
-    return false;
-  }
+  if (!easy_) return Status::system("Can't initialise libcurl\n");
   logIn_ = logIn;
   const ServerAddress& address = logIn.address;
   const bool ipv6 = address.host.find(':') != std::string::npos;
@@ -106,7 +102,7 @@ bool CurlTransport::open(const LogIn& logIn) {
   }
   baseUrl_ = std::string(address.security == Security::implicit ? "ftps://" : "ftp://") + userPart +
              (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
-  return true;
+  return Status::OK();
 }
 
 void CurlTransport::close() {
@@ -293,7 +289,7 @@ Outcome CurlTransport::perform(const Request& request) {
 
 Outcome CurlTransport::run(const Request& request) {
   Outcome outcome = perform(request);
-  if (outcome.connectionLost() && outcome.moved == 0 && !outcome.streamFailed &&
+  if (outcome.connectionLost() && outcome.moved == 0 && outcome.streamFailure.ok() &&
       !outcome.interrupted) {
     // A server that dropped the idle connection: log in again and carry on,
     // every path being absolute.
@@ -310,22 +306,19 @@ Outcome CurlTransport::command(const std::string& line) {
   return run(request);
 }
 
-void CurlTransport::recordOutcome(const Outcome& outcome) const {
-  if (outcome.streamFailed) return;  // the sink or source recorded its own failure
-  const Reply* reply = outcome.lastReply();
-  if (reply && reply->code >= 400 && reply->code != 421 &&
-      (outcome.code == CURLE_OK || outcome.isServerAnswer())) {
-    recordFailure(FailureKind::refused, reply->text);
-    return;
+Status Outcome::failure() const {
+  if (!streamFailure.ok()) return streamFailure;
+  const Reply* reply = lastReply();
+  if (reply && reply->code >= 400 && reply->code != 421 && (code == CURLE_OK || isServerAnswer())) {
+    return Status::refused(reply->text);
   }
-  if (outcome.code == CURLE_OK) {
+  if (code == CURLE_OK) {
     // The request went through but did not get the reply it needed.
-    recordFailure(FailureKind::refused, reply ? reply->text : std::string(kNoReply));
-    return;
+    return Status::refused(reply ? reply->text : std::string(kNoReply));
   }
-  std::string text = outcome.error;
+  std::string text = error;
   if (text.empty() || text.back() != '\n') text.push_back('\n');
-  recordFailure(FailureKind::transport, text);
+  return Status::transport(text);
 }
 
 int CurlTransport::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
@@ -353,11 +346,12 @@ size_t CurlTransport::onWrite(char* data, size_t size, size_t count, void* self)
 
 bool CurlTransport::flushDownload() {
   if (pendingDownload_.empty()) return true;
-  const bool written = request_->sink->write(pendingDownload_.data(), pendingDownload_.size());
+  Status status = request_->sink->write(pendingDownload_.data(), pendingDownload_.size());
+  const bool written = status.ok();
   if (written) {
     outcome_->moved += static_cast<int64_t>(pendingDownload_.size());
   } else {
-    outcome_->streamFailed = true;
+    outcome_->streamFailure = std::move(status);
   }
   pendingDownload_.clear();
   return written;
@@ -365,13 +359,14 @@ bool CurlTransport::flushDownload() {
 
 size_t CurlTransport::onRead(char* buffer, size_t size, size_t count, void* self) {
   auto* transport = static_cast<CurlTransport*>(self);
-  long got = transport->request_->source->read(buffer, size * count);
-  if (got < 0) {
-    transport->outcome_->streamFailed = true;
+  size_t got = 0;
+  Status read = transport->request_->source->read(buffer, size * count, got);
+  if (!read.ok()) {
+    transport->outcome_->streamFailure = std::move(read);
     return CURL_READFUNC_ABORT;
   }
-  transport->outcome_->moved += got;
-  return static_cast<size_t>(got);
+  transport->outcome_->moved += static_cast<int64_t>(got);
+  return got;
 }
 
 int CurlTransport::onProgress(void* self, curl_off_t downloadTotal, curl_off_t downloaded,

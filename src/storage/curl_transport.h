@@ -39,7 +39,7 @@ struct Outcome {
   std::string error;  // libcurl's wording, kept only on failure
   std::vector<Reply> replies;
   int64_t moved = 0;          // bytes through the data callbacks
-  bool streamFailed = false;  // the sink or the source failed and recorded why
+  Status streamFailure;       // why the sink or the source failed, if it did
   bool interrupted = false;   // the transfer watch asked to stop
 
   // The server accepted the transfer command (a preliminary 1xx reply), so a
@@ -53,6 +53,9 @@ struct Outcome {
   // The connection is gone or out of step: the server closed it (421) or it
   // failed below the protocol.
   bool connectionLost() const;
+  // What an outcome that failed stands for: the stream's own failure, the
+  // server's refusal (its last reply), or the transport's.
+  Status failure() const;
 };
 
 class CurlTransport {
@@ -63,9 +66,9 @@ class CurlTransport {
   CurlTransport& operator=(const CurlTransport&) = delete;
 
   // Prepares the handles and the base URL for `logIn`; nothing is sent yet
-  // (the first perform connects and logs in). False, with the failure
-  // recorded, when libcurl cannot be set up.
-  bool open(const LogIn& logIn);
+  // (the first perform connects and logs in). Fails when libcurl cannot be
+  // set up.
+  Status open(const LogIn& logIn);
   // Ends the connection (the server gets QUIT); safe when not open.
   void close();
   bool isOpen() const { return easy_ != nullptr; }
@@ -78,8 +81,6 @@ class CurlTransport {
   // Sends one command on the control connection ("*" prefixed, so a refusal
   // keeps the connection) and returns its outcome.
   Outcome command(const std::string& line);
-  // Leaves the failure record for an outcome that failed.
-  void recordOutcome(const Outcome& outcome) const;
 
   // The log-in directory as libcurl read it from the PWD reply of the first
   // perform; nullptr when it found none (or the last perform failed).

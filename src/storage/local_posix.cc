@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <string>
 
-#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 
@@ -38,14 +37,12 @@ class Descriptor {
   int fd_;
 };
 
-bool fail() {
-  recordSystemFailure(errno);
-  return false;
-}
+// The failure of the system call that just failed.
+Status fail() { return Status::fromErrno(errno); }
 
 // Fills `record` for `name` in the directory `directory` (a descriptor or
 // AT_FDCWD). A symbolic link is described by its target; a dangling one says so.
-bool describe(int directory, const std::string& name, ListRecord& record) {
+Status describe(int directory, const std::string& name, ListRecord& record) {
   struct stat linkStatus;
   if (fstatat(directory, name.c_str(), &linkStatus, AT_SYMLINK_NOFOLLOW) != 0) return fail();
   record = ListRecord{};
@@ -56,7 +53,7 @@ bool describe(int directory, const std::string& name, ListRecord& record) {
     record.kind = RecordKind::danglingLink;
     record.writeTime = fileTimeFromUnix(linkStatus.st_mtim.tv_sec,
                                         static_cast<uint32_t>(linkStatus.st_mtim.tv_nsec));
-    return true;
+    return Status::OK();
   }
   if (S_ISDIR(status.st_mode)) {
     record.kind = RecordKind::directory;
@@ -70,7 +67,7 @@ bool describe(int directory, const std::string& name, ListRecord& record) {
       fileTimeFromUnix(status.st_mtim.tv_sec, static_cast<uint32_t>(status.st_mtim.tv_nsec));
   record.device = status.st_dev;
   record.inode = status.st_ino;
-  return true;
+  return Status::OK();
 }
 
 bool writeAll(int fd, const char* data, size_t length) {
@@ -89,14 +86,14 @@ bool writeAll(int fd, const char* data, size_t length) {
 class FileSource : public ByteSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
-  long read(char* buffer, size_t capacity) override {
+  Status read(char* buffer, size_t capacity, size_t& got) override {
     for (;;) {
-      ssize_t got = ::read(fd_.get(), buffer, capacity);
-      if (got >= 0) return static_cast<long>(got);
-      if (errno != EINTR) {
-        recordSystemFailure(errno);
-        return -1;
+      ssize_t count = ::read(fd_.get(), buffer, capacity);
+      if (count >= 0) {
+        got = static_cast<size_t>(count);
+        return Status::OK();
       }
+      if (errno != EINTR) return fail();
     }
   }
 
@@ -107,10 +104,9 @@ class FileSource : public ByteSource {
 class FileSink : public ByteSink {
  public:
   explicit FileSink(int fd) : fd_(fd) {}
-  bool write(const char* data, size_t length) override {
-    if (writeAll(fd_.get(), data, length)) return true;
-    recordSystemFailure(errno);
-    return false;
+  Status write(const char* data, size_t length) override {
+    if (writeAll(fd_.get(), data, length)) return Status::OK();
+    return fail();
   }
 
  private:
@@ -123,21 +119,21 @@ PosixLocalSide::~PosixLocalSide() {
   for (int fd : parents_) close(fd);
 }
 
-bool PosixLocalSide::changeDirectory(const std::string& name) {
+Status PosixLocalSide::changeDirectory(const std::string& name) {
   if (name == ".." && !parents_.empty()) {
     if (fchdir(parents_.back()) != 0) return fail();
     close(parents_.back());
     parents_.pop_back();
-    return true;
+    return Status::OK();
   }
   Descriptor here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (here.get() < 0) return fail();
   if (chdir(name.c_str()) != 0) return fail();
   parents_.push_back(here.release());
-  return true;
+  return Status::OK();
 }
 
-bool PosixLocalSide::list(std::vector<ListRecord>& records) {
+Status PosixLocalSide::list(std::vector<ListRecord>& records) {
   DIR* directory = opendir(".");
   if (directory == nullptr) return fail();
   struct Closer {
@@ -150,37 +146,37 @@ bool PosixLocalSide::list(std::vector<ListRecord>& records) {
     struct dirent* item = readdir(directory);
     if (item == nullptr) {
       if (errno != 0) return fail();
-      return true;
+      return Status::OK();
     }
     std::string name = item->d_name;
     if (name == "." || name == "..") continue;
     ListRecord record;
-    if (!describe(fd, name, record)) {
+    if (Status described = describe(fd, name, record); !described.ok()) {
       // Removed between readdir and stat: it is simply not there any more.
-      if (errno == ENOENT) continue;
-      return false;
+      if (described.isNotFound()) continue;
+      return described;
     }
     records.push_back(std::move(record));
   }
 }
 
-bool PosixLocalSide::lookUp(const std::string& name, ListRecord& record) {
+Status PosixLocalSide::lookUp(const std::string& name, ListRecord& record) {
   return describe(AT_FDCWD, name, record);
 }
 
-bool PosixLocalSide::deleteFile(const std::string& name) {
-  return unlink(name.c_str()) == 0 || fail();
+Status PosixLocalSide::deleteFile(const std::string& name) {
+  return unlink(name.c_str()) == 0 ? Status::OK() : fail();
 }
 
-bool PosixLocalSide::createDirectory(const std::string& name) {
-  return mkdir(name.c_str(), 0777) == 0 || fail();
+Status PosixLocalSide::createDirectory(const std::string& name) {
+  return mkdir(name.c_str(), 0777) == 0 ? Status::OK() : fail();
 }
 
-bool PosixLocalSide::removeDirectory(const std::string& name) {
-  return rmdir(name.c_str()) == 0 || fail();
+Status PosixLocalSide::removeDirectory(const std::string& name) {
+  return rmdir(name.c_str()) == 0 ? Status::OK() : fail();
 }
 
-bool PosixLocalSide::readFile(const std::string& name, std::string& bytes) {
+Status PosixLocalSide::readFile(const std::string& name, std::string& bytes) {
   Descriptor fd(open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.get() < 0) return fail();
   bytes.clear();
@@ -191,12 +187,12 @@ bool PosixLocalSide::readFile(const std::string& name, std::string& bytes) {
       if (errno == EINTR) continue;
       return fail();
     }
-    if (got == 0) return true;
+    if (got == 0) return Status::OK();
     bytes.append(buffer, static_cast<size_t>(got));
   }
 }
 
-bool PosixLocalSide::replaceFile(const std::string& name, const std::string& bytes) {
+Status PosixLocalSide::replaceFile(const std::string& name, const std::string& bytes) {
   Descriptor fd(open(temporaryName().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) return fail();
   bool written = writeAll(fd.get(), bytes.data(), bytes.size()) && fsync(fd.get()) == 0;
@@ -205,47 +201,38 @@ bool PosixLocalSide::replaceFile(const std::string& name, const std::string& byt
     written = false;
     error = errno;
   }
-  if (written && rename(temporaryName().c_str(), name.c_str()) == 0) return true;
+  if (written && rename(temporaryName().c_str(), name.c_str()) == 0) return Status::OK();
   if (written) error = errno;
   unlink(temporaryName().c_str());
-  recordSystemFailure(error);
-  return false;
+  return Status::fromErrno(error);
 }
 
-std::unique_ptr<ByteSource> PosixLocalSide::openForReading(const std::string& name,
-                                                           int64_t& size) {
+Status PosixLocalSide::openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                                      int64_t& size) {
+  source.reset();
   // O_NONBLOCK so that a FIFO can never block the run; cleared once we know it
   // is a regular file.
   Descriptor fd(open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) {
-    fail();
-    return nullptr;
-  }
+  if (fd.get() < 0) return fail();
   struct stat status;
-  if (fstat(fd.get(), &status) != 0) {
-    fail();
-    return nullptr;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    recordFailure(FailureKind::system, "Not a regular file");
-    return nullptr;
-  }
+  if (fstat(fd.get(), &status) != 0) return fail();
+  if (!S_ISREG(status.st_mode)) return Status::system("Not a regular file");
   fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   // Read once from start to end: a larger read-ahead keeps a file that is not
   // in the page cache from making the upload wait on the disk.
   posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size = status.st_size;
-  return std::make_unique<FileSource>(fd.release());
+  source = std::make_unique<FileSource>(fd.release());
+  return Status::OK();
 }
 
-std::unique_ptr<ByteSink> PosixLocalSide::createTemporary() {
+Status PosixLocalSide::createTemporary(std::unique_ptr<ByteSink>& sink) {
+  sink.reset();
   int fd = open(temporaryName().c_str(),
                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    fail();
-    return nullptr;
-  }
-  return std::make_unique<FileSink>(fd);
+  if (fd < 0) return fail();
+  sink = std::make_unique<FileSink>(fd);
+  return Status::OK();
 }
 
 namespace {
@@ -270,25 +257,23 @@ bool copyThroughLink(const std::string& temporary, const std::string& name) {
 
 }  // namespace
 
-bool PosixLocalSide::commitTemporary(const std::string& name) {
+Status PosixLocalSide::commitTemporary(const std::string& name) {
   struct stat link;
   if (lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     bool copied = copyThroughLink(temporaryName(), name);
     int error = errno;
     unlink(temporaryName().c_str());
-    if (copied) return true;
-    recordSystemFailure(error);
-    return false;
+    if (copied) return Status::OK();
+    return Status::fromErrno(error);
   }
   struct stat replaced;
   if (stat(name.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
     chmod(temporaryName().c_str(), replaced.st_mode & 07777);
   }
-  if (rename(temporaryName().c_str(), name.c_str()) == 0) return true;
+  if (rename(temporaryName().c_str(), name.c_str()) == 0) return Status::OK();
   int error = errno;
   unlink(temporaryName().c_str());
-  recordSystemFailure(error);
-  return false;
+  return Status::fromErrno(error);
 }
 
 void PosixLocalSide::discardTemporary() {

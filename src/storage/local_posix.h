@@ -14,17 +14,18 @@ class PosixLocalSide : public LocalSide {
   PosixLocalSide(const PosixLocalSide&) = delete;
   PosixLocalSide& operator=(const PosixLocalSide&) = delete;
 
-  bool changeDirectory(const std::string& name) override;
-  bool list(std::vector<ListRecord>& records) override;
-  bool lookUp(const std::string& name, ListRecord& record) override;
-  bool deleteFile(const std::string& name) override;
-  bool createDirectory(const std::string& name) override;
-  bool removeDirectory(const std::string& name) override;
-  bool readFile(const std::string& name, std::string& bytes) override;
-  bool replaceFile(const std::string& name, const std::string& bytes) override;
-  std::unique_ptr<ByteSource> openForReading(const std::string& name, int64_t& size) override;
-  std::unique_ptr<ByteSink> createTemporary() override;
-  bool commitTemporary(const std::string& name) override;
+  Status changeDirectory(const std::string& name) override;
+  Status list(std::vector<ListRecord>& records) override;
+  Status lookUp(const std::string& name, ListRecord& record) override;
+  Status deleteFile(const std::string& name) override;
+  Status createDirectory(const std::string& name) override;
+  Status removeDirectory(const std::string& name) override;
+  Status readFile(const std::string& name, std::string& bytes) override;
+  Status replaceFile(const std::string& name, const std::string& bytes) override;
+  Status openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                        int64_t& size) override;
+  Status createTemporary(std::unique_ptr<ByteSink>& sink) override;
+  Status commitTemporary(const std::string& name) override;
   void discardTemporary() override;
   bool directoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) override;
 

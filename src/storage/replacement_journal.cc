@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "storage/failure.h"
 #include "storage/local_side.h"
 #include "storage/reserved_names.h"
 #include "storage/server_side.h"
@@ -38,14 +37,15 @@ enum class Presence { present, absent, unknown };
 
 Presence presence(ServerSide& server, const std::string& name) {
   ListRecord record;
-  if (server.lookUp(name, record)) return Presence::present;
-  return lastFailure().kind == FailureKind::notFound ? Presence::absent : Presence::unknown;
+  Status found = server.lookUp(name, record);
+  if (found.ok()) return Presence::present;
+  return found.isNotFound() ? Presence::absent : Presence::unknown;
 }
 
 bool removeIfPresent(ServerSide& server, const std::string& name) {
   const Presence there = presence(server, name);
   if (there == Presence::absent) return true;
-  return there == Presence::present && server.deleteFile(name);
+  return there == Presence::present && server.deleteFile(name).ok();
 }
 
 bool settleOnServer(ServerSide& server, const Replacement& r) {
@@ -59,40 +59,32 @@ bool settleOnServer(ServerSide& server, const Replacement& r) {
   const Presence aside = presence(server, r.aside);
   if (aside == Presence::unknown) return false;
   if (aside == Presence::present) {
-    return server.renameFile(r.aside, r.name) && removeIfPresent(server, r.temporary);
+    return server.renameFile(r.aside, r.name).ok() && removeIfPresent(server, r.temporary);
   }
   const Presence fresh = presence(server, r.temporary);
   if (fresh == Presence::unknown) return false;
-  return fresh == Presence::absent || server.renameFile(r.temporary, r.name);
+  return fresh == Presence::absent || server.renameFile(r.temporary, r.name).ok();
 }
 
 }  // namespace
 
-bool LocalReplacementJournal::begin(const Replacement& replacement) {
+Status LocalReplacementJournal::begin(const Replacement& replacement) {
   return local_.replaceFile(std::string(kJournalName), encode(replacement));
 }
 
-void LocalReplacementJournal::end() {
-  const Failure failure = lastFailure();
-  local_.deleteFile(std::string(kJournalName));
-  recordFailure(failure.kind, failure.text);
-}
+void LocalReplacementJournal::end() { (void)local_.deleteFile(std::string(kJournalName)); }
 
 bool LocalReplacementJournal::settle() { return settleReplacement(local_, server_); }
 
 bool settleReplacement(LocalSide& local, ServerSide& server) {
-  const Failure failure = lastFailure();
   std::string bytes;
-  bool settled = true;
-  if (!local.readFile(std::string(kJournalName), bytes)) {
-    settled = lastFailure().kind == FailureKind::notFound;
-  } else {
-    Replacement replacement;
-    // A record we cannot read names nothing we could act on.
-    settled = !decode(bytes, replacement) || settleOnServer(server, replacement);
-    if (settled) local.deleteFile(std::string(kJournalName));
+  if (Status read = local.readFile(std::string(kJournalName), bytes); !read.ok()) {
+    return read.isNotFound();
   }
-  recordFailure(failure.kind, failure.text);
+  Replacement replacement;
+  // A record we cannot read names nothing we could act on.
+  const bool settled = !decode(bytes, replacement) || settleOnServer(server, replacement);
+  if (settled) (void)local.deleteFile(std::string(kJournalName));
   return settled;
 }
 

@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "storage/status.h"
+
 namespace tandrel {
 
 struct Replacement {
@@ -24,9 +26,9 @@ class ReplacementJournal {
  public:
   virtual ~ReplacementJournal() = default;
   // Writes the record into the local working directory and flushes it to
-  // disk. False, with the failure recorded, when it cannot be written: the
-  // replacement must then not start.
-  virtual bool begin(const Replacement& replacement) = 0;
+  // disk. A failure means it could not be written: the replacement must then
+  // not start.
+  virtual Status begin(const Replacement& replacement) = 0;
   // The replacement is complete (the new copy under the real name, the old
   // one gone): removes the record.
   virtual void end() = 0;
@@ -44,7 +46,7 @@ class ServerSide;
 class LocalReplacementJournal : public ReplacementJournal {
  public:
   LocalReplacementJournal(LocalSide& local, ServerSide& server) : local_(local), server_(server) {}
-  bool begin(const Replacement& replacement) override;
+  Status begin(const Replacement& replacement) override;
   void end() override;
   bool settle() override;
 
@@ -59,7 +61,7 @@ class LocalReplacementJournal : public ReplacementJournal {
 // local side still holds it, and shows it as changed); with the new copy under
 // the real name, the old one is deleted; with no file under the real name and
 // no old copy, the new copy takes the name. Returns true when there was no
-// record or it is settled and removed. Leaves the failure record as it was.
+// record or it is settled and removed.
 bool settleReplacement(LocalSide& local, ServerSide& server);
 
 }  // namespace tandrel

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "storage/curl_connection.h"
-#include "storage/failure.h"
 #include "storage/listing_parser.h"
 #include "storage/reserved_names.h"
 #include "storage/server_path.h"
@@ -20,40 +19,41 @@ namespace {
 constexpr char kInvalidName[] = "Invalid file name\n";
 constexpr char kNoReply[] = "No reply from the server\n";
 
-bool simpleCommand(CurlConnection& connection, const std::string& verb, const std::string& name) {
-  if (!checkName(name) || !checkConnected(connection)) return false;
+// The name checks every command on a name makes first.
+Status checkNameAndConnection(const CurlConnection& connection, const std::string& name) {
+  if (Status status = checkName(name); !status.ok()) return status;
+  return checkConnected(connection);
+}
+
+Status simpleCommand(CurlConnection& connection, const std::string& verb, const std::string& name) {
+  if (Status checked = checkNameAndConnection(connection, name); !checked.ok()) return checked;
   Outcome outcome = connection.command(verb + " " + childPath(connection.current, name));
-  if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) return true;
-  connection.recordOutcome(outcome);
-  return false;
+  if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) return Status::OK();
+  return outcome.failure();
 }
 
-// Best effort after a failed upload: removes the temporary copy, leaving the
-// failure being reported as it is.
+// Best effort after a failed upload: removes the temporary copy.
 void discardTemporary(CurlConnection& connection, const std::string& temporary) {
-  const Failure failure = lastFailure();
   connection.command("DELE " + temporary);
-  recordFailure(failure.kind, failure.text);
 }
 
-// Whether the last two replies of `outcome` are an accepted RNFR and RNTO; if
-// not, records the refusal.
-bool renamed(const Outcome& outcome) {
+// Ok when the last two replies of `outcome` are an accepted RNFR and RNTO;
+// else the refusal.
+Status renamed(const Outcome& outcome) {
   const std::vector<Reply>& replies = outcome.replies;
   const Reply* renameFrom = replies.size() >= 2 ? &replies[replies.size() - 2] : nullptr;
   const Reply* renameTo = outcome.lastReply();
   if (outcome.code == CURLE_OK && renameFrom && renameFrom->code / 100 == 3 && renameTo &&
       isPositive(renameTo->code)) {
-    return true;
+    return Status::OK();
   }
   const Reply* refusal = renameFrom && renameFrom->code / 100 != 3 ? renameFrom : renameTo;
-  recordFailure(FailureKind::refused, refusal ? refusal->text : std::string(kNoReply));
-  return false;
+  return Status::refused(refusal ? refusal->text : std::string(kNoReply));
 }
 
 // Renames `from` to `to` (absolute paths) in one perform, so that a silent
 // reconnection sends both commands again.
-bool renameOnServer(CurlConnection& connection, const std::string& from, const std::string& to) {
+Status renameOnServer(CurlConnection& connection, const std::string& from, const std::string& to) {
   Request request;
   request.url = connection.directoryUrl();
   request.noBody = true;
@@ -67,7 +67,7 @@ CurlServerSide::CurlServerSide() : connection_(std::make_unique<CurlConnection>(
 
 CurlServerSide::~CurlServerSide() = default;
 
-bool CurlServerSide::connect(const LogIn& logIn) { return connection_->open(logIn); }
+Status CurlServerSide::connect(const LogIn& logIn) { return connection_->open(logIn); }
 
 void CurlServerSide::disconnect() { connection_->close(); }
 
@@ -87,12 +87,9 @@ TransferWatch& CurlServerSide::transferWatch() { return connection_->transport()
 
 std::string CurlServerSide::currentDirectory() const { return connection_->current; }
 
-bool CurlServerSide::changeDirectory(const std::string& name) {
-  if (!checkConnected(*connection_)) return false;
-  if (hasLineBreakOrNul(name)) {
-    recordFailure(FailureKind::refused, kInvalidName);
-    return false;
-  }
+Status CurlServerSide::changeDirectory(const std::string& name) {
+  if (Status connected = checkConnected(*connection_); !connected.ok()) return connected;
+  if (hasLineBreakOrNul(name)) return Status::refused(kInvalidName);
   CurlConnection& connection = *connection_;
   std::string target = resolvePath(connection.current, name);
   if (name == "..") {
@@ -100,36 +97,29 @@ bool CurlServerSide::changeDirectory(const std::string& name) {
     // proves that its directory exists: the server's own current directory
     // can stay where it is.
     connection.current = target;
-    return true;
+    return Status::OK();
   }
   // A directory this connection has just created is empty: the listing that
   // follows its entry need not ask.
   const bool knownEmpty = connection.created.erase(target) > 0;
-  if (!knownEmpty && enterByListing(target)) return true;
+  if (!knownEmpty && enterByListing(target)) return Status::OK();
   Outcome outcome = connection.command("CWD " + target);
-  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) {
-    connection.recordOutcome(outcome);
-    return false;
-  }
+  if (outcome.code != CURLE_OK || !isPositive(outcome.lastCode())) return outcome.failure();
   connection.current = target;
   connection.serverAt = target;
   if (knownEmpty) connection.listedOnEntry = CurlConnection::ListedOnEntry{target, {}};
-  return true;
+  return Status::OK();
 }
 
-bool CurlServerSide::knowsLogInDirectory() {
-  if (connection_->logInReply.empty()) return true;
-  recordFailure(FailureKind::refused, connection_->logInReply);
-  return false;
+Status CurlServerSide::logInDirectoryKnown() {
+  if (connection_->logInReply.empty()) return Status::OK();
+  return Status::refused(connection_->logInReply);
 }
 
-bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located) {
-  located = true;
-  if (!checkConnected(*connection_)) return false;
-  if (hasLineBreakOrNul(path)) {
-    recordFailure(FailureKind::refused, kInvalidName);
-    return false;
-  }
+Status CurlServerSide::enterStartDirectory(const std::string& path, Status& location) {
+  location = Status::OK();
+  if (Status connected = checkConnected(*connection_); !connected.ok()) return connected;
+  if (hasLineBreakOrNul(path)) return Status::refused(kInvalidName);
   // The server is still in the log-in directory (nothing has changed it; every
   // request names an absolute path), and a reconnection within the perform
   // lands there again, so a relative value means what the user meant. Both
@@ -142,28 +132,25 @@ bool CurlServerSide::enterStartDirectory(const std::string& path, bool& located)
   const size_t count = outcome.replies.size();
   if (outcome.code != CURLE_OK || count < 2 || !isPositive(outcome.replies[count - 2].code)) {
     if (outcome.code == CURLE_OK && count >= 2) {
-      recordFailure(FailureKind::refused, outcome.replies[count - 2].text);
-    } else {
-      connection_->recordOutcome(outcome);
+      return Status::refused(outcome.replies[count - 2].text);
     }
-    return false;
+    return outcome.failure();
   }
   std::string absolute;
   if (readPwdReply(outcome.replies.back(), absolute)) {
     connection_->current = resolvePath("/", absolute);
     connection_->serverAt = connection_->current;
   } else {
-    located = false;
-    recordFailure(FailureKind::refused, outcome.replies.back().text);
+    location = Status::refused(outcome.replies.back().text);
     // By name only from a place the server named.
-    if (!path.starts_with("/") && !connection_->logInReply.empty()) return false;
+    if (!path.starts_with("/") && !connection_->logInReply.empty()) return location;
     connection_->current = resolvePath(connection_->current, path);
     connection_->serverAt = connection_->current;
   }
-  return true;
+  return Status::OK();
 }
 
-bool CurlServerSide::deleteFile(const std::string& name) {
+Status CurlServerSide::deleteFile(const std::string& name) {
   return simpleCommand(*connection_, "DELE", name);
 }
 
@@ -175,17 +162,17 @@ bool CurlServerSide::removeIfLink(const std::string& name) {
   return outcome.code == CURLE_OK && isPositive(outcome.lastCode());
 }
 
-bool CurlServerSide::createDirectory(const std::string& name) {
-  if (!simpleCommand(*connection_, "MKD", name)) return false;
+Status CurlServerSide::createDirectory(const std::string& name) {
+  if (Status made = simpleCommand(*connection_, "MKD", name); !made.ok()) return made;
   connection_->created.insert(childPath(connection_->current, name));
-  return true;
+  return Status::OK();
 }
 
-bool CurlServerSide::removeDirectory(const std::string& name) {
+Status CurlServerSide::removeDirectory(const std::string& name) {
   CurlConnection& connection = *connection_;
   const std::string path = childPath(connection.current, name);
   connection.created.erase(path);
-  if (checkName(name) && isAncestorOrSelf(path, connection.serverAt)) {
+  if (checkName(name).ok() && isAncestorOrSelf(path, connection.serverAt)) {
     // Some servers fail every later request once their current directory is
     // gone: the server leaves it first.
     if (connection.command("CWD " + connection.current).code == CURLE_OK) {
@@ -195,11 +182,11 @@ bool CurlServerSide::removeDirectory(const std::string& name) {
   return simpleCommand(connection, "RMD", name);
 }
 
-bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,
-                              ListRecord& after) {
+Status CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& received,
+                                ListRecord& after) {
   received = 0;
   after = ListRecord{};
-  if (!checkName(name) || !checkConnected(*connection_)) return false;
+  if (Status checked = checkNameAndConnection(*connection_, name); !checked.ok()) return checked;
   const std::string path = childPath(connection_->current, name);
   // Where a look-up costs one short command, the file is described again in
   // the same perform, once its data has arrived.
@@ -210,10 +197,7 @@ bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& 
   if (describe) request.postQuote = {"*MLST " + path};
   Outcome outcome = connection_->run(request);
   received = outcome.moved;
-  if (outcome.code != CURLE_OK) {
-    connection_->recordOutcome(outcome);
-    return false;
-  }
+  if (outcome.code != CURLE_OK) return outcome.failure();
   if (describe && isPositive(outcome.lastCode())) {
     for (std::string_view line : innerLines(*outcome.lastReply())) {
       ListRecord record;
@@ -229,12 +213,12 @@ bool CurlServerSide::download(const std::string& name, ByteSink& sink, int64_t& 
     // Gone by now: described as a file without a time.
     after.name = name;
   }
-  return true;
+  return Status::OK();
 }
 
-bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t& sent) {
+Status CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t& sent) {
   sent = 0;
-  if (!checkName(name) || !checkConnected(*connection_)) return false;
+  if (Status checked = checkNameAndConnection(*connection_, name); !checked.ok()) return checked;
   CurlConnection& connection = *connection_;
   const std::string target = childPath(connection.current, name);
   const std::string temporary = childPath(connection.current, temporaryName());
@@ -248,14 +232,15 @@ bool CurlServerSide::upload(ByteSource& source, const std::string& name, int64_t
   Outcome outcome = connection.run(request);
   sent = outcome.moved;
   if (outcome.code != CURLE_OK) {
-    connection.recordOutcome(outcome);
     if (outcome.transferStarted()) discardTemporary(connection, temporary);
-    return false;
+    return outcome.failure();
   }
-  return renamed(outcome) || replaceThroughAside(name);
+  Status refusal = renamed(outcome);
+  if (refusal.ok()) return refusal;
+  return replaceThroughAside(name, refusal);
 }
 
-bool CurlServerSide::replaceThroughAside(const std::string& name) {
+Status CurlServerSide::replaceThroughAside(const std::string& name, const Status& refusal) {
   // Some servers rename only onto a free name. The old copy is moved aside
   // and the new one renamed into its place; if that is refused too, the old
   // copy goes back. The real name is never written directly, so a broken
@@ -265,41 +250,39 @@ bool CurlServerSide::replaceThroughAside(const std::string& name) {
   CurlConnection& connection = *connection_;
   const std::string target = childPath(connection.current, name);
   const std::string temporary = childPath(connection.current, temporaryName());
-  const Failure refusal = lastFailure();
   ListRecord existing;
-  if (!lookUp(name, existing) || existing.kind != RecordKind::file) {
-    recordFailure(refusal.kind, refusal.text);
+  if (!lookUp(name, existing).ok() || existing.kind != RecordKind::file) {
     discardTemporary(connection, temporary);
-    return false;
+    return refusal;
   }
   const std::string asideLeaf = asideName(static_cast<int64_t>(std::time(nullptr)));
   const std::string aside = childPath(connection.current, asideLeaf);
-  if (journal_ && !journal_->begin({name, temporaryName(), asideLeaf})) {
-    const Failure unwritten = lastFailure();
-    discardTemporary(connection, temporary);
-    recordFailure(unwritten.kind, unwritten.text);
-    return false;
+  if (journal_) {
+    if (Status unwritten = journal_->begin({name, temporaryName(), asideLeaf}); !unwritten.ok()) {
+      discardTemporary(connection, temporary);
+      return unwritten;
+    }
   }
-  const bool movedAside = renameOnServer(connection, target, aside);
-  if (movedAside && renameOnServer(connection, temporary, target)) {
+  const bool movedAside = renameOnServer(connection, target, aside).ok();
+  Status placed = movedAside ? renameOnServer(connection, temporary, target) : refusal;
+  if (placed.ok()) {
     // Should the old copy stay, the journal stays too, and the next run here
     // deletes it.
     if (isPositive(connection.command("DELE " + aside).lastCode()) && journal_) journal_->end();
-    return true;
+    return placed;
   }
-  const Failure failed = movedAside ? lastFailure() : refusal;
   if (journal_) {
     journal_->settle();
   } else {
-    if (movedAside) renameOnServer(connection, aside, target);
+    if (movedAside) (void)renameOnServer(connection, aside, target);
     discardTemporary(connection, temporary);
   }
-  recordFailure(failed.kind, failed.text);
-  return false;
+  return placed;
 }
 
-bool CurlServerSide::renameFile(const std::string& from, const std::string& to) {
-  if (!checkName(from) || !checkName(to) || !checkConnected(*connection_)) return false;
+Status CurlServerSide::renameFile(const std::string& from, const std::string& to) {
+  if (Status checked = checkName(from); !checked.ok()) return checked;
+  if (Status checked = checkNameAndConnection(*connection_, to); !checked.ok()) return checked;
   return renameOnServer(*connection_, childPath(connection_->current, from),
                         childPath(connection_->current, to));
 }

@@ -28,26 +28,26 @@ class CurlServerSide : public ServerSide {
   CurlServerSide(const CurlServerSide&) = delete;
   CurlServerSide& operator=(const CurlServerSide&) = delete;
 
-  bool connect(const LogIn& logIn) override;
+  Status connect(const LogIn& logIn) override;
   void disconnect() override;
 
-  bool changeDirectory(const std::string& name) override;
-  bool knowsLogInDirectory() override;
-  bool enterStartDirectory(const std::string& path, bool& located) override;
+  Status changeDirectory(const std::string& name) override;
+  Status logInDirectoryKnown() override;
+  Status enterStartDirectory(const std::string& path, Status& location) override;
   std::string currentDirectory() const override;
 
-  bool list(std::vector<ListRecord>& records) override;
-  bool lookUp(const std::string& name, ListRecord& record) override;
+  Status list(std::vector<ListRecord>& records) override;
+  Status lookUp(const std::string& name, ListRecord& record) override;
 
-  bool deleteFile(const std::string& name) override;
-  bool renameFile(const std::string& from, const std::string& to) override;
+  Status deleteFile(const std::string& name) override;
+  Status renameFile(const std::string& from, const std::string& to) override;
   bool removeIfLink(const std::string& name) override;
-  bool createDirectory(const std::string& name) override;
-  bool removeDirectory(const std::string& name) override;
+  Status createDirectory(const std::string& name) override;
+  Status removeDirectory(const std::string& name) override;
 
-  bool download(const std::string& name, ByteSink& sink, int64_t& received,
-                ListRecord& after) override;
-  bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
+  Status download(const std::string& name, ByteSink& sink, int64_t& received,
+                  ListRecord& after) override;
+  Status upload(ByteSource& source, const std::string& name, int64_t& sent) override;
   size_t lookUpsPerListing() const override;
 
   // True when the server announced MLST in its FEAT reply at connect: listings
@@ -69,8 +69,8 @@ class CurlServerSide : public ServerSide {
   bool isDirectoryLink(const std::string& path);
   // Where the server lists over the control connection, enters `target` by
   // listing it there: a listing that shows the directory itself proves that
-  // it can be entered, and is kept for the list() that follows. False, with
-  // nothing recorded, where that proves nothing: the caller changes into it.
+  // it can be entered, and is kept for the list() that follows. False where
+  // that proves nothing: the caller changes into it.
   bool enterByListing(const std::string& target);
   // Whether the directory `record` at `path` is the current directory or one
   // above it, by its unique fact or by where the server said its link leads.
@@ -78,10 +78,10 @@ class CurlServerSide : public ServerSide {
   // Keeps the unique facts of a listing's directories (and of the current
   // directory) for leadsBack.
   void rememberUniques(const std::vector<ListRecord>& records);
-  bool lookUpByMlst(const std::string& name, const std::string& path, ListRecord& record);
+  Status lookUpByMlst(const std::string& name, const std::string& path, ListRecord& record);
   // The second half of an upload whose rename onto `name` was refused: the
-  // old copy is moved aside first. The refusal is in the failure record.
-  bool replaceThroughAside(const std::string& name);
+  // old copy is moved aside first. `refusal` is the rename's.
+  Status replaceThroughAside(const std::string& name, const Status& refusal);
 
   std::unique_ptr<CurlConnection> connection_;
   ReplacementJournal* journal_ = nullptr;

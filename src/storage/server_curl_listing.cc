@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "storage/curl_connection.h"
-#include "storage/failure.h"
 #include "storage/listing_parser.h"
 #include "storage/reserved_names.h"
 #include "storage/server_curl.h"
@@ -100,11 +99,11 @@ std::string withoutParentLine(std::string_view text) {
 // fails for a missing directory), else by a change into the directory and a
 // LIST in one perform. When the way is not known yet, STAT goes along with
 // the LIST, and the method is settled by comparing the two.
-bool fetchListing(CurlConnection& connection, const std::string& path,
-                  std::vector<std::string>& lines) {
+Status fetchListing(CurlConnection& connection, const std::string& path,
+                    std::vector<std::string>& lines) {
   ListingWay way = listingWay(connection, path);
   if (way == ListingWay::control) {
-    if (listByStat(connection, path, lines)) return true;
+    if (listByStat(connection, path, lines)) return Status::OK();
     way = ListingWay::data;
   }
   Request request;
@@ -125,10 +124,7 @@ bool fetchListing(CurlConnection& connection, const std::string& path,
   request.listing = &data;
   Outcome outcome = connection.run(request);
   if (!request.quote.empty()) connection.serverAt = path;
-  if (outcome.code != CURLE_OK) {
-    connection.recordOutcome(outcome);
-    return false;
-  }
+  if (outcome.code != CURLE_OK) return outcome.failure();
   if (way == ListingWay::both) {
     // Byte for byte, line ends included: STAT stands for the listing only
     // where the two can never be told apart. The parent's line is left out:
@@ -143,7 +139,7 @@ bool fetchListing(CurlConnection& connection, const std::string& path,
                                                                         : ListingMethod::list;
   }
   lines = linesOfListingData(data, formatOf(connection), now());
-  return true;
+  return Status::OK();
 }
 
 // The real path of the tracked path `path`: what the server reported for the
@@ -160,9 +156,9 @@ std::string realPathOf(const CurlConnection& connection, const std::string& path
   }
 }
 
-
-// A look-up by STAT: found, failed with the failure recorded, or not decided
-// (the server may have taken the name as a pattern, or said nothing useful).
+// A look-up by STAT: found, failed (with the failure in `failure`), or not
+// decided (the server may have taken the name as a pattern, or said nothing
+// useful).
 enum class StatLookUp { found, failed, undecided };
 
 bool findInStatLines(CurlConnection& connection, const std::vector<std::string_view>& lines,
@@ -199,13 +195,13 @@ bool findInStatLines(CurlConnection& connection, const std::vector<std::string_v
 }
 
 StatLookUp lookUpByStat(CurlConnection& connection, const std::string& name,
-                        const std::string& path, ListRecord& record) {
+                        const std::string& path, ListRecord& record, Status& failure) {
   // STAT answers on the control connection with the entry in LIST format; for
   // a directory it lists the directory's contents instead, where "." stands
   // for the directory itself.
   Outcome outcome = connection.command("STAT " + path);
   if (outcome.code != CURLE_OK) {
-    connection.recordOutcome(outcome);
+    failure = outcome.failure();
     return StatLookUp::failed;
   }
   bool emptyAnswer = false;
@@ -215,7 +211,7 @@ StatLookUp lookUpByStat(CurlConnection& connection, const std::string& name,
     if (findInStatLines(connection, lines, name, path, record)) return StatLookUp::found;
   }
   if (emptyAnswer && !hasPatternCharacters(name)) {
-    recordFailure(FailureKind::notFound, kNoSuchEntry);
+    failure = Status::notFound(kNoSuchEntry);
     return StatLookUp::failed;
   }
   return StatLookUp::undecided;
@@ -235,16 +231,16 @@ bool CurlServerSide::enterByListing(const std::string& target) {
   return true;
 }
 
-bool CurlServerSide::list(std::vector<ListRecord>& records) {
+Status CurlServerSide::list(std::vector<ListRecord>& records) {
   records.clear();
-  if (!checkConnected(*connection_)) return false;
+  if (Status connected = checkConnected(*connection_); !connected.ok()) return connected;
   CurlConnection& connection = *connection_;
   std::vector<std::string> lines;
   if (connection.listedOnEntry && connection.listedOnEntry->path == connection.current) {
     lines = std::move(connection.listedOnEntry->lines);
     connection.listedOnEntry.reset();
-  } else if (!fetchListing(connection, connection.current, lines)) {
-    return false;
+  } else if (Status fetched = fetchListing(connection, connection.current, lines); !fetched.ok()) {
+    return fetched;
   }
   const int64_t listedAt = now();
   for (const std::string& line : lines) {
@@ -266,7 +262,7 @@ bool CurlServerSide::list(std::vector<ListRecord>& records) {
   }
   rememberUniques(records);
   for (ListRecord& record : records) completeRecord(record);
-  return true;
+  return Status::OK();
 }
 
 void CurlServerSide::rememberUniques(const std::vector<ListRecord>& records) {
@@ -368,28 +364,30 @@ void CurlServerSide::completeRecord(ListRecord& record) {
   }
 }
 
-bool CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
-  if (!checkName(name) || !checkConnected(*connection_)) return false;
+Status CurlServerSide::lookUp(const std::string& name, ListRecord& record) {
+  if (Status checked = checkName(name); !checked.ok()) return checked;
+  if (Status connected = checkConnected(*connection_); !connected.ok()) return connected;
   const std::string path = childPath(connection_->current, name);
   if (connection_->methods.lookUp == LookUpMethod::mlst) return lookUpByMlst(name, path, record);
-  const StatLookUp answer = lookUpByStat(*connection_, name, path, record);
-  if (answer != StatLookUp::undecided) return answer == StatLookUp::found;
+  Status failure;
+  const StatLookUp answer = lookUpByStat(*connection_, name, path, record, failure);
+  if (answer == StatLookUp::found) return Status::OK();
+  if (answer == StatLookUp::failed) return failure;
   // The server took the name as a pattern, or STAT said nothing useful: find
   // the name in the directory's listing.
   std::vector<ListRecord> records;
-  if (!list(records)) return false;
+  if (Status listed = list(records); !listed.ok()) return listed;
   for (ListRecord& candidate : records) {
     if (candidate.name == name && candidate.kind != RecordKind::unreadable) {
       record = std::move(candidate);
-      return true;
+      return Status::OK();
     }
   }
-  recordFailure(FailureKind::notFound, kNoSuchEntry);
-  return false;
+  return Status::notFound(kNoSuchEntry);
 }
 
-bool CurlServerSide::lookUpByMlst(const std::string& name, const std::string& path,
-                                  ListRecord& record) {
+Status CurlServerSide::lookUpByMlst(const std::string& name, const std::string& path,
+                                    ListRecord& record) {
   Outcome outcome = connection_->command("MLST " + path);
   if (outcome.code == CURLE_OK && isPositive(outcome.lastCode())) {
     for (std::string_view line : innerLines(*outcome.lastReply())) {
@@ -397,16 +395,14 @@ bool CurlServerSide::lookUpByMlst(const std::string& name, const std::string& pa
       if (parseMlsdLine(line, record)) {
         record.name = name;
         completeRecord(record);
-        return true;
+        return Status::OK();
       }
     }
   }
   if (outcome.code == CURLE_OK && outcome.lastCode() == 550) {
-    recordFailure(FailureKind::notFound, outcome.lastReply()->text);
-  } else {
-    connection_->recordOutcome(outcome);
+    return Status::notFound(outcome.lastReply()->text);
   }
-  return false;
+  return outcome.failure();
 }
 
 size_t CurlServerSide::lookUpsPerListing() const {

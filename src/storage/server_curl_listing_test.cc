@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/server_curl.h"
 #include "support/curl_side_fixture.h"
+#include "support/status_check.h"
 
 namespace tandrel {
 namespace {
@@ -27,7 +27,7 @@ TEST_P(CurlServerSideTest, ListsFilesDirectoriesAndDotFiles) {
   makeDirectory("sub");
   makeDirectory(".dotdir");
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[ spaced name ][.dotdir][.hidden][plain.txt][sub]");
   auto entries = byName(records);
   EXPECT_EQ(entries["plain.txt"].kind, RecordKind::file);
@@ -42,26 +42,27 @@ TEST_P(CurlServerSideTest, ListsFilesDirectoriesAndDotFiles) {
 
 TEST_P(CurlServerSideTest, EmptyDirectoryListsNoEntries) {
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_TRUE(records.empty()) << names(records);
 }
 
 TEST_P(CurlServerSideTest, ListingOfAVanishedDirectoryFails) {
   makeDirectory("gone");
-  ASSERT_TRUE(side_.changeDirectory("gone")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("gone")));
   // pyftpdlib finishes a CWD after replying and trips over a directory removed
   // in that moment; the answer to a second request shows it is done.
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.list(records)));
   remove("gone");
-  EXPECT_FALSE(side_.list(records));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  Status failure = side_.list(records);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
   // 550 from the change into it, 501 from pyftpdlib's MLSD of the path.
-  EXPECT_EQ(lastFailure().text.substr(0, 4), GetParam() == ServerKind::pyftpdlib ? "501 " : "550 ")
-      << lastFailure().text;
+  EXPECT_EQ(failure.text().substr(0, 4), GetParam() == ServerKind::pyftpdlib ? "501 " : "550 ")
+      << failure.text();
   // A refused CWD cost the connection; the next request logs in again.
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  EXPECT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
+  EXPECT_TRUE(succeeded(side_.list(records)));
 }
 
 TEST_P(CurlServerSideTest, ListsTheTrackedDirectoryNotTheServersIdea) {
@@ -70,40 +71,40 @@ TEST_P(CurlServerSideTest, ListsTheTrackedDirectoryNotTheServersIdea) {
   put("one/in-one", "1");
   put("two/in-two", "2");
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.changeDirectory("one"));
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("one")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[in-one]");
-  ASSERT_TRUE(side_.changeDirectory("../two"));
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("../two")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[in-two]");
 }
 
 TEST_P(CurlServerSideTest, RemovesTheDirectoryItLeftAndListsOnAfterwards) {
   makeDirectory("left/inner");
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.changeDirectory("left/inner")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.removeDirectory("inner")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.removeDirectory("left")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("left/inner")));
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
+  ASSERT_TRUE(succeeded(side_.removeDirectory("inner")));
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
+  ASSERT_TRUE(succeeded(side_.removeDirectory("left")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "");
-  ASSERT_TRUE(upload("after", "x")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("after", "x")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[after]");
 }
 
 TEST_P(CurlServerSideTest, DirectoryJustCreatedListsEmptyAndItsParentListsIt) {
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.createDirectory("fresh")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("fresh")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.createDirectory("fresh")));
+  ASSERT_TRUE(succeeded(side_.changeDirectory("fresh")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "");
-  ASSERT_TRUE(upload("in-fresh", "x")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("in-fresh", "x")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[in-fresh]");
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records), "[fresh]");
 }
 
@@ -113,11 +114,11 @@ TEST_P(CurlServerSideTest, LookUpGivesWhatTheListingGives) {
   put("file.txt", "abc", kOldTime);
   makeDirectory("dir");
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.list(records)));
   auto listed = byName(records);
   for (const std::string name : {"file.txt", "dir"}) {
     ListRecord record;
-    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.lookUp(name, record))) << name;
     EXPECT_EQ(record.name, name);
     EXPECT_EQ(record.kind, listed[name].kind) << name;
     EXPECT_EQ(record.writeTime, listed[name].writeTime) << name;
@@ -126,9 +127,10 @@ TEST_P(CurlServerSideTest, LookUpGivesWhatTheListingGives) {
 
 TEST_P(CurlServerSideTest, LookUpOfAMissingNameIsNotFound) {
   ListRecord record;
-  EXPECT_FALSE(side_.lookUp("missing", record));
-  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
-  EXPECT_EQ(lastFailure().text.back(), '\n');
+  Status failure = side_.lookUp("missing", record);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::notFound);
+  EXPECT_EQ(failure.text().back(), '\n');
 }
 
 TEST_P(CurlServerSideTest, LookUpTakesPatternCharactersLiterally) {
@@ -141,20 +143,21 @@ TEST_P(CurlServerSideTest, LookUpTakesPatternCharactersLiterally) {
   for (const auto& [name, size] :
        std::map<std::string, int64_t>{{"a*b", 1}, {"q?", 3}, {"x{b,c}y", 5}}) {
     ListRecord record;
-    ASSERT_TRUE(side_.lookUp(name, record)) << name << ": " << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.lookUp(name, record))) << name;
     EXPECT_EQ(record.name, name);
     EXPECT_EQ(record.size, size) << name;
   }
   ListRecord record;
-  EXPECT_FALSE(side_.lookUp("a*", record));
-  EXPECT_EQ(lastFailure().kind, FailureKind::notFound);
+  Status failure = side_.lookUp("a*", record);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::notFound);
 }
 
 TEST_P(CurlServerSideTest, LookUpOfADirectoryHoldingItsOwnNameFindsTheDirectory) {
   makeDirectory("same");
   put("same/same", "inner file");
   ListRecord record;
-  ASSERT_TRUE(side_.lookUp("same", record)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.lookUp("same", record)));
   EXPECT_EQ(record.kind, RecordKind::directory);
 }
 

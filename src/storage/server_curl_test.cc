@@ -14,12 +14,12 @@
 #include <optional>
 #include <thread>
 
-#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/transfer_watch.h"
 #include "support/curl_side_fixture.h"
 #include "support/ftp_server.h"
+#include "support/status_check.h"
 
 namespace tandrel {
 namespace {
@@ -45,66 +45,70 @@ INSTANTIATE_TEST_SUITE_P(Servers, CurlServerSideTest,
 
 TEST_P(CurlServerSideTest, ConnectStartsInTheLogInDirectory) {
   CurlServerSide other;
-  ASSERT_TRUE(other.connect(logInTo(*server_))) << lastFailure().text;
+  ASSERT_TRUE(succeeded(other.connect(logInTo(*server_))));
   EXPECT_EQ(other.currentDirectory(), serverRoot(*server_));
   EXPECT_EQ(other.supportsMlst(), GetParam() != ServerKind::vsftpd);
 }
 
 TEST_P(CurlServerSideTest, WrongPasswordIsRefusedWithTheServerReply) {
   CurlServerSide other;
-  EXPECT_FALSE(other.connect(logInTo(*server_, "wrong")));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  Status failure = other.connect(logInTo(*server_, "wrong"));
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
   const std::map<ServerKind, std::string> replies = {
       {ServerKind::pyftpdlib, "530 Authentication failed.\n"},
       {ServerKind::vsftpd, "530 Login incorrect.\n"},
       {ServerKind::pureftpd, "530 Login authentication failed\n"},
       {ServerKind::proftpd, "530 Login incorrect.\n"}};
-  EXPECT_EQ(lastFailure().text, replies.at(GetParam()));
+  EXPECT_EQ(failure.text(), replies.at(GetParam()));
 }
 
 TEST(CurlServerSideConnect, ClosedPortIsATransportFailure) {
   CurlServerSide side;
-  EXPECT_FALSE(side.connect(LogIn{{"127.0.0.1", testing::freeLoopbackPort()}, "u", "p"}));
-  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
-  EXPECT_NE(lastFailure().text.find("Couldn't connect"), std::string::npos) << lastFailure().text;
-  EXPECT_EQ(lastFailure().text.back(), '\n');
+  Status failure = side.connect(LogIn{{"127.0.0.1", testing::freeLoopbackPort()}, "u", "p"});
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::transport);
+  EXPECT_NE(failure.text().find("Couldn't connect"), std::string::npos) << failure.text();
+  EXPECT_EQ(failure.text().back(), '\n');
 }
 
 TEST(CurlServerSideConnect, RequestsWithoutAConnectionFail) {
   CurlServerSide side;
   std::vector<ListRecord> records;
-  EXPECT_FALSE(side.list(records));
-  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+  Status failure = side.list(records);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::transport);
 }
 
 // ---- directories ------------------------------------------------------------
 
 TEST_P(CurlServerSideTest, ChangesIntoASubdirectoryAndBack) {
   makeDirectory("sub");
-  ASSERT_TRUE(side_.changeDirectory("sub")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("sub")));
   EXPECT_EQ(side_.currentDirectory(), here() + "/sub");
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
   EXPECT_EQ(side_.currentDirectory(), here());
 }
 
 TEST_P(CurlServerSideTest, ChangesAlongARelativePathOfSeveralSegments) {
   makeDirectory("a/b");
-  ASSERT_TRUE(side_.changeDirectory("a/b")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("a/b")));
   EXPECT_EQ(side_.currentDirectory(), here() + "/a/b");
-  ASSERT_TRUE(side_.changeDirectory(here())) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory(here())));
   EXPECT_EQ(side_.currentDirectory(), here());
 }
 
 TEST_P(CurlServerSideTest, MissingDirectoryIsRefusedAndTheDirectoryStays) {
-  EXPECT_FALSE(side_.changeDirectory("missing"));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
+  Status failure = side_.changeDirectory("missing");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
+  EXPECT_EQ(failure.text().substr(0, 4), "550 ") << failure.text();
   EXPECT_EQ(side_.currentDirectory(), here());
 }
 
 TEST_P(CurlServerSideTest, ParentOfTheRootIsTheRoot) {
-  ASSERT_TRUE(side_.changeDirectory("/")) << lastFailure().text;
-  ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.changeDirectory("/")));
+  ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
   EXPECT_EQ(side_.currentDirectory(), "/");
 }
 
@@ -112,11 +116,11 @@ TEST_P(CurlServerSideTest, ParentOfTheRootIsTheRoot) {
 
 TEST_P(CurlServerSideTest, DeletesCreatesAndRemoves) {
   put("doomed", "x");
-  ASSERT_TRUE(side_.deleteFile("doomed")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.deleteFile("doomed")));
   EXPECT_FALSE(exists("doomed"));
-  ASSERT_TRUE(side_.createDirectory("new dir")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.createDirectory("new dir")));
   EXPECT_TRUE(server_->tree().isDirectory(directory_ + "/new dir"));
-  ASSERT_TRUE(side_.removeDirectory("new dir")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.removeDirectory("new dir")));
   EXPECT_FALSE(exists("new dir"));
 }
 
@@ -139,21 +143,24 @@ TEST_P(CurlServerSideTest, RefusalsCarryTheServerReply) {
         "550 " + here() + "/full: File exists\n",
         "550 " + here() + "/full: Directory not empty\n"}}};
   const Replies& expected = replies.at(GetParam());
-  EXPECT_FALSE(side_.deleteFile("missing"));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  EXPECT_EQ(lastFailure().text, expected.deleteMissing);
+  Status failure = side_.deleteFile("missing");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
+  EXPECT_EQ(failure.text(), expected.deleteMissing);
 
   makeDirectory("full");
   put("full/file", "x");
-  EXPECT_FALSE(side_.createDirectory("full"));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  EXPECT_EQ(lastFailure().text, expected.createExisting);
-  EXPECT_FALSE(side_.removeDirectory("full"));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  EXPECT_EQ(lastFailure().text, expected.removeFull);
+  failure = side_.createDirectory("full");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
+  EXPECT_EQ(failure.text(), expected.createExisting);
+  failure = side_.removeDirectory("full");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
+  EXPECT_EQ(failure.text(), expected.removeFull);
   // The refusals kept the connection usable.
   put("still-here", "x");
-  EXPECT_TRUE(side_.deleteFile("still-here")) << lastFailure().text;
+  EXPECT_TRUE(succeeded(side_.deleteFile("still-here")));
 }
 
 TEST_P(CurlServerSideTest, NamesThatCouldSplitACommandNeverReachTheServer) {
@@ -161,12 +168,14 @@ TEST_P(CurlServerSideTest, NamesThatCouldSplitACommandNeverReachTheServer) {
   const std::vector<std::string> dangerous = {"a\r\nDELE victim", "a\nDELE victim",
                                               std::string("a\0b", 3)};
   for (const std::string& name : dangerous) {
-    EXPECT_FALSE(side_.deleteFile(name));
-    EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-    EXPECT_EQ(lastFailure().text, "Invalid file name\n");
+    Status failure = side_.deleteFile(name);
+    EXPECT_FALSE(failure.ok());
+    EXPECT_EQ(failure.kind(), Status::Kind::refused);
+    EXPECT_EQ(failure.text(), "Invalid file name\n");
   }
-  EXPECT_FALSE(side_.changeDirectory("x\r\nDELE victim"));
-  EXPECT_EQ(lastFailure().text, "Invalid file name\n");
+  Status failure = side_.changeDirectory("x\r\nDELE victim");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.text(), "Invalid file name\n");
   EXPECT_TRUE(exists("victim"));
 }
 
@@ -175,29 +184,29 @@ TEST_P(CurlServerSideTest, NamesThatCouldSplitACommandNeverReachTheServer) {
 TEST_P(CurlServerSideTest, UploadThenDownloadGivesTheSameBytes) {
   std::string bytes("line\r\nbinary\0\xff\n", 16);
   for (int i = 0; i < 5000; ++i) bytes += static_cast<char>(i * 7);
-  ASSERT_TRUE(upload("data.bin", bytes)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("data.bin", bytes)));
   EXPECT_EQ(read("data.bin"), bytes);
   StringSink sink;
   ListRecord after;
   int64_t received = -1;
-  ASSERT_TRUE(side_.download("data.bin", sink, received, after)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.download("data.bin", sink, received, after)));
   EXPECT_EQ(sink.bytes, bytes);
   EXPECT_EQ(received, static_cast<int64_t>(bytes.size()));
 }
 
 TEST_P(CurlServerSideTest, EmptyFileTravelsBothWays) {
-  ASSERT_TRUE(upload("empty", "")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("empty", "")));
   EXPECT_TRUE(exists("empty"));
   StringSink sink;
   ListRecord after;
   int64_t received = -1;
-  ASSERT_TRUE(side_.download("empty", sink, received, after)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.download("empty", sink, received, after)));
   EXPECT_EQ(received, 0);
 }
 
 TEST_P(CurlServerSideTest, UploadReplacesTheTargetAndLeavesNoTemporaryFile) {
   put("target", "old contents that are longer");
-  ASSERT_TRUE(upload("target", "new")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("target", "new")));
   EXPECT_EQ(read("target"), "new");
   EXPECT_FALSE(exists(temporaryName()));
 }
@@ -205,10 +214,11 @@ TEST_P(CurlServerSideTest, UploadReplacesTheTargetAndLeavesNoTemporaryFile) {
 TEST_P(CurlServerSideTest, UploadOverADirectoryFailsAndLeavesNoTemporaryFile) {
   makeDirectory("occupied");
   put("occupied/inside", "x");
-  EXPECT_FALSE(upload("occupied", "data"));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
+  Status failure = upload("occupied", "data");
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
   // pure-ftpd: "451 Rename/move failure: Is a directory".
-  EXPECT_TRUE(lastFailure().text[0] == '4' || lastFailure().text[0] == '5') << lastFailure().text;
+  EXPECT_TRUE(failure.text()[0] == '4' || failure.text()[0] == '5') << failure.text();
   EXPECT_FALSE(exists(temporaryName()));
   EXPECT_TRUE(exists("occupied/inside"));
 }
@@ -217,10 +227,11 @@ TEST_P(CurlServerSideTest, UploadWhoseSourceFailsLeavesTheTargetAndNoTemporaryFi
   put("target", "old");
   FailingSource source;
   int64_t sent = -1;
-  EXPECT_FALSE(side_.upload(source, "target", sent));
+  Status failure = side_.upload(source, "target", sent);
+  EXPECT_FALSE(failure.ok());
   EXPECT_EQ(sent, 0);
-  EXPECT_EQ(lastFailure().kind, FailureKind::system);
-  EXPECT_EQ(lastFailure().text, "Input/output error\n");
+  EXPECT_EQ(failure.kind(), Status::Kind::system);
+  EXPECT_EQ(failure.text(), "Input/output error\n");
   EXPECT_EQ(read("target"), "old");
   EXPECT_FALSE(exists(temporaryName()));
 }
@@ -229,12 +240,13 @@ TEST_P(CurlServerSideTest, DownloadOfAMissingFileIsRefused) {
   StringSink sink;
   ListRecord after;
   int64_t received = -1;
-  EXPECT_FALSE(side_.download("missing", sink, received, after));
-  EXPECT_EQ(lastFailure().kind, FailureKind::refused);
-  EXPECT_EQ(lastFailure().text.substr(0, 4), "550 ") << lastFailure().text;
+  Status failure = side_.download("missing", sink, received, after);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::refused);
+  EXPECT_EQ(failure.text().substr(0, 4), "550 ") << failure.text();
   // The connection is still good.
   put("present", "yes");
-  ASSERT_TRUE(side_.download("present", sink, received, after)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.download("present", sink, received, after)));
   EXPECT_EQ(sink.bytes, "yes");
 }
 
@@ -243,12 +255,13 @@ TEST_P(CurlServerSideTest, ShortSinkWriteEndsTheDownloadWithTheSinksFailure) {
   FailingSink sink;
   ListRecord after;
   int64_t received = -1;
-  EXPECT_FALSE(side_.download("file", sink, received, after));
-  EXPECT_EQ(lastFailure().kind, FailureKind::system);
-  EXPECT_EQ(lastFailure().text, "No space left on device\n");
+  Status failure = side_.download("file", sink, received, after);
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::system);
+  EXPECT_EQ(failure.text(), "No space left on device\n");
   // The aborted transfer does not disturb the next request.
   ListRecord record;
-  EXPECT_TRUE(side_.lookUp("file", record)) << lastFailure().text;
+  EXPECT_TRUE(succeeded(side_.lookUp("file", record)));
 }
 
 TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
@@ -259,13 +272,13 @@ TEST_P(CurlServerSideTest, ProgressObserverSeesTheTransferComplete) {
     lastDone = done;
     ++calls;
   });
-  ASSERT_TRUE(upload("watched", bytes)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(upload("watched", bytes)));
   EXPECT_GT(calls, 0);
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   StringSink sink;
   ListRecord after;
   int64_t received = 0;
-  ASSERT_TRUE(side_.download("watched", sink, received, after)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.download("watched", sink, received, after)));
   EXPECT_EQ(lastDone, static_cast<int64_t>(bytes.size()));
   side_.setProgressObserver(nullptr);
 }
@@ -290,16 +303,16 @@ TEST_P(CurlServerSideTest, CancelledWatchAbandonsTransfersAndLeavesTheConnection
   StringSink sink;
   ListRecord after;
   int64_t received = -1;
-  const bool downloaded = side_.download("file", sink, received, after);
-  const bool uploaded = upload("new", std::string(100000, 'n'));
+  const Status downloaded = side_.download("file", sink, received, after);
+  const Status uploaded = upload("new", std::string(100000, 'n'));
   side_.setTransferWatch(nullptr);
-  EXPECT_FALSE(downloaded);
-  EXPECT_FALSE(uploaded);
-  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
+  EXPECT_FALSE(downloaded.ok());
+  EXPECT_FALSE(uploaded.ok());
+  EXPECT_EQ(uploaded.kind(), Status::Kind::transport);
   EXPECT_GT(watch.asked, 0);
   EXPECT_FALSE(exists("new"));
   ListRecord record;
-  EXPECT_TRUE(side_.lookUp("file", record)) << lastFailure().text;
+  EXPECT_TRUE(succeeded(side_.lookUp("file", record)));
 }
 
 TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {
@@ -309,28 +322,28 @@ TEST_P(CurlServerSideTest, AwkwardNamesSurviveEveryOperation) {
   if (GetParam() != ServerKind::pureftpd) awkward.push_back(" both ");
   for (const std::string& name : awkward) {
     SCOPED_TRACE(name);
-    ASSERT_TRUE(upload(name, "contents of " + name)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(upload(name, "contents of " + name)));
     EXPECT_EQ(read(name), "contents of " + name);
     ListRecord record;
-    ASSERT_TRUE(side_.lookUp(name, record)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.lookUp(name, record)));
     EXPECT_EQ(record.name, name);
     StringSink sink;
     ListRecord after;
     int64_t received = 0;
-    ASSERT_TRUE(side_.download(name, sink, received, after)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.download(name, sink, received, after)));
     EXPECT_EQ(sink.bytes, "contents of " + name);
-    ASSERT_TRUE(side_.createDirectory(name + ".d")) << lastFailure().text;
-    ASSERT_TRUE(side_.changeDirectory(name + ".d")) << lastFailure().text;
-    ASSERT_TRUE(side_.changeDirectory("..")) << lastFailure().text;
-    ASSERT_TRUE(side_.removeDirectory(name + ".d")) << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.createDirectory(name + ".d")));
+    ASSERT_TRUE(succeeded(side_.changeDirectory(name + ".d")));
+    ASSERT_TRUE(succeeded(side_.changeDirectory("..")));
+    ASSERT_TRUE(succeeded(side_.removeDirectory(name + ".d")));
   }
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side_.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side_.list(records)));
   EXPECT_EQ(names(records),
             std::string(GetParam() != ServerKind::pureftpd ? "[ both ]" : "") +
                 "[-leading][hash#mark][per%25cent][semi;type=a][what?][with space]");
   for (const ListRecord& record : records) {
-    ASSERT_TRUE(side_.deleteFile(record.name)) << record.name << ": " << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.deleteFile(record.name))) << record.name;
   }
 }
 
@@ -350,17 +363,17 @@ TEST_P(CurlServerSideIdleTest, IdleDropIsRepairedSilentlyInTheSameDirectory) {
   ASSERT_TRUE(server.started()) << server.startError();
   server.tree().write("sub/inside", "x");
   CurlServerSide side;
-  ASSERT_TRUE(side.connect(logInTo(server))) << lastFailure().text;
-  ASSERT_TRUE(side.changeDirectory("sub")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side.connect(logInTo(server))));
+  ASSERT_TRUE(succeeded(side.changeDirectory("sub")));
 
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side.list(records)));
   EXPECT_EQ(names(records), "[inside]");
   EXPECT_EQ(side.currentDirectory(), childOf(serverRoot(server), "sub"));
 
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  EXPECT_TRUE(side.deleteFile("inside")) << lastFailure().text;
+  EXPECT_TRUE(succeeded(side.deleteFile("inside")));
   EXPECT_FALSE(server.tree().exists("sub/inside"));
 }
 
@@ -427,31 +440,32 @@ INSTANTIATE_TEST_SUITE_P(Servers, CurlServerSideTlsTest, ::testing::ValuesIn(tls
 TEST_P(CurlServerSideTlsTest, TransfersAndListsOverTls) {
   ScopedCaFile ca(server_->caFile());
   CurlServerSide side;
-  ASSERT_TRUE(side.connect(logIn())) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side.connect(logIn())));
   // Every data connection must resume the control connection's TLS session on
   // vsftpd: several in a row show that it does.
   for (int i = 0; i < 5; ++i) {
     const std::string name = "file" + std::to_string(i);
     StringSource source(std::string(10000 + i, 'a' + i));
     int64_t sent = 0;
-    ASSERT_TRUE(side.upload(source, name, sent)) << name << ": " << lastFailure().text;
+    ASSERT_TRUE(succeeded(side.upload(source, name, sent))) << name;
     StringSink sink;
     ListRecord after;
     int64_t received = 0;
-    ASSERT_TRUE(side.download(name, sink, received, after)) << name << ": " << lastFailure().text;
+    ASSERT_TRUE(succeeded(side.download(name, sink, received, after))) << name;
     EXPECT_EQ(sink.bytes, std::string(10000 + i, 'a' + i));
   }
   std::vector<ListRecord> records;
-  ASSERT_TRUE(side.list(records)) << lastFailure().text;
+  ASSERT_TRUE(succeeded(side.list(records)));
   EXPECT_EQ(names(records), "[file0][file1][file2][file3][file4]");
 }
 
 TEST_P(CurlServerSideTlsTest, UnknownCertificateIsATransportFailure) {
   ScopedCaFile ca("/dev/null");
   CurlServerSide side;
-  EXPECT_FALSE(side.connect(logIn()));
-  EXPECT_EQ(lastFailure().kind, FailureKind::transport);
-  EXPECT_EQ(lastFailure().text.back(), '\n');
+  Status failure = side.connect(logIn());
+  EXPECT_FALSE(failure.ok());
+  EXPECT_EQ(failure.kind(), Status::Kind::transport);
+  EXPECT_EQ(failure.text().back(), '\n');
 }
 
 }  // namespace

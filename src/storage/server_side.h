@@ -2,9 +2,9 @@
 // serves the whole run. The server's current directory is kept here as an
 // absolute path, and every request names its target by absolute path, so a
 // reconnection (after an idle drop) carries on in the same directory. Each call
-// returns true on success; on failure it leaves a record in lastFailure():
-// refused with the server's reply lines when the server said no, notFound when
-// the name does not exist, transport below the protocol.
+// returns its Status: ok on success; refused with the server's reply lines when
+// the server said no, notFound when the name does not exist, transport below
+// the protocol.
 #pragma once
 
 #include <cstddef>
@@ -45,28 +45,28 @@ struct LogIn {
 class ServerSide : public Side {
  public:
   // Connects and logs in; the current directory becomes the log-in directory.
-  virtual bool connect(const LogIn& logIn) = 0;
+  virtual Status connect(const LogIn& logIn) = 0;
   // Ends the connection (QUIT); safe to call when not connected.
   virtual void disconnect() = 0;
 
   // Changes the current directory: an absolute path, a path relative to the
   // current directory, or ".." (the parent of the tracked path). The server is
   // asked to change into the directory, so a missing one fails.
-  virtual bool changeDirectory(const std::string& name) = 0;
-  // Whether the server said where the log-in put it (an absolute path in its
-  // reply to PWD). When not, the failure record holds that reply, and only an
-  // absolute path tells where the run is on the server.
-  virtual bool knowsLogInDirectory() { return true; }
+  virtual Status changeDirectory(const std::string& name) = 0;
+  // Ok when the server said where the log-in put it (an absolute path in its
+  // reply to PWD). When not, that reply, refused: only an absolute path then
+  // tells where the run is on the server.
+  virtual Status logInDirectoryKnown() { return Status::OK(); }
   // Enters the start directory `path` as the server reads it: the value goes to
   // the server unchanged (so its own forms, such as "~", work), right after
   // the log-in, and the server is then asked for the absolute path, which is
   // tracked from then on. When the server's answer holds no absolute path,
-  // `located` is false, the failure record holds that answer, and the path is
-  // tracked by name as changeDirectory would; when that cannot be done either
-  // (a relative path from a log-in directory the server did not name), the
-  // call fails with that answer in the failure record.
-  virtual bool enterStartDirectory(const std::string& path, bool& located) {
-    located = true;
+  // `location` receives that answer, refused, and the path is tracked by name
+  // as changeDirectory would; when that cannot be done either (a relative path
+  // from a log-in directory the server did not name), the call fails with that
+  // answer. `location` is ok when the server named the path.
+  virtual Status enterStartDirectory(const std::string& path, Status& location) {
+    location = Status::OK();
     return changeDirectory(path);
   }
   // The tracked absolute path of the current directory.
@@ -76,38 +76,38 @@ class ServerSide : public Side {
   // taken only right after the server accepted a change into the directory on
   // the same connection, so a directory that vanished fails instead of listing
   // as empty.
-  virtual bool list(std::vector<ListRecord>& records) = 0;
+  virtual Status list(std::vector<ListRecord>& records) = 0;
   // One entry of the current directory, in the same representation its listing
   // gives (same time precision). notFound if the server does not show it.
-  virtual bool lookUp(const std::string& name, ListRecord& record) = 0;
+  virtual Status lookUp(const std::string& name, ListRecord& record) = 0;
 
-  virtual bool deleteFile(const std::string& name) = 0;
+  virtual Status deleteFile(const std::string& name) = 0;
   // Renames the file `from` to `to`, both in the current directory; a server
   // may refuse when `to` exists.
-  virtual bool renameFile(const std::string& from, const std::string& to) = 0;
+  virtual Status renameFile(const std::string& from, const std::string& to) = 0;
   // Removes `name` if it is a link, which some servers list as the directory
   // it leads to; a directory is never removed by it. True when `name` was
-  // such an entry and is gone; the failure record is left as it was.
+  // such an entry and is gone.
   virtual bool removeIfLink(const std::string& name) {
     (void)name;
     return false;
   }
-  virtual bool createDirectory(const std::string& name) = 0;
-  virtual bool removeDirectory(const std::string& name) = 0;
+  virtual Status createDirectory(const std::string& name) = 0;
+  virtual Status removeDirectory(const std::string& name) = 0;
 
   // Reads the server file `name` into `sink`. `received` counts the bytes.
   // Where a look-up is cheap, `after` receives the file's record as the server
   // describes it once the data has arrived (write time 0 when it is gone by
   // then); otherwise its name stays empty.
-  virtual bool download(const std::string& name, ByteSink& sink, int64_t& received,
-                        ListRecord& after) = 0;
+  virtual Status download(const std::string& name, ByteSink& sink, int64_t& received,
+                          ListRecord& after) = 0;
   // Writes `source` to the server file `name` without ever writing that name
   // directly: the data goes to the run's temporary name and is renamed over
   // `name` when complete. When the server refuses to rename over an existing
   // file, the old copy is moved aside to a temporary name, and put back if the
   // new copy still cannot take its place. On failure the temporary copy is
   // removed and `name` is as it was. `sent` counts the bytes.
-  virtual bool upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
+  virtual Status upload(ByteSource& source, const std::string& name, int64_t& sent) = 0;
   // How many look-ups of single entries cost about as much as one listing of
   // the current directory.
   virtual size_t lookUpsPerListing() const { return 3; }

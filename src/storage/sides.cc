@@ -2,15 +2,12 @@
 
 #include <curl/curl.h>
 
-#include "storage/failure.h"
-
 namespace tandrel {
 
-bool openSession() {
+Status openSession() {
   CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
-  if (code == CURLE_OK) return true;
-  recordFailure(FailureKind::system, curl_easy_strerror(code));
-  return false;
+  if (code == CURLE_OK) return Status::OK();
+  return Status::system(curl_easy_strerror(code));
 }
 
 void closeSession(ServerSide& server) {

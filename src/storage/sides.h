@@ -8,7 +8,7 @@
 namespace tandrel {
 
 // Opens the run's use of the network library (the "internet session").
-bool openSession();
+Status openSession();
 // Disconnects `server` (safe when it is not connected) and closes the session.
 void closeSession(ServerSide& server);
 

@@ -3,7 +3,6 @@
 #include <ctime>
 #include <string>
 
-#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/reserved_names.h"
 #include "storage/transfer_watch.h"
@@ -46,19 +45,21 @@ class CheckedSource : public ByteSource {
                 const ListedSource& listed)
       : local_(local), inner_(inner), name_(name), listed_(listed) {}
 
-  long read(char* buffer, size_t capacity) override {
-    if (checked_) return 0;
-    long got = inner_.read(buffer, capacity);
-    if (got > 0) read_ += got;
-    if (got != 0) return got;
+  Status read(char* buffer, size_t capacity, size_t& got) override {
+    got = 0;
+    if (checked_) return Status::OK();
+    Status status = inner_.read(buffer, capacity, got);
+    if (!status.ok() || got > 0) {
+      read_ += static_cast<int64_t>(got);
+      return status;
+    }
     ListRecord now;
-    if (!local_.lookUp(name_, now) || now.writeTime != listed_.writeTime || now.size != read_ ||
-        (listed_.size >= 0 && read_ != listed_.size)) {
-      recordFailure(FailureKind::system, kChanged);
-      return -1;
+    if (!local_.lookUp(name_, now).ok() || now.writeTime != listed_.writeTime ||
+        now.size != read_ || (listed_.size >= 0 && read_ != listed_.size)) {
+      return Status::system(kChanged);
     }
     checked_ = true;
-    return 0;
+    return Status::OK();
   }
 
  private:
@@ -72,16 +73,16 @@ class CheckedSource : public ByteSource {
 
 }  // namespace
 
-bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
-             const ListedSource& listed) {
-  std::unique_ptr<ByteSink> sink = local.createTemporary();
-  if (!sink) return false;
+Status getFile(LocalSide& local, ServerSide& server, const std::string& name,
+               const ListedSource& listed) {
+  std::unique_ptr<ByteSink> sink;
+  if (Status created = local.createTemporary(sink); !created.ok()) return created;
   int64_t received = 0;
   ListRecord after;
-  bool ok;
+  Status status;
   {
     WatchedTransfer watched(server, listed.size);
-    ok = server.download(name, *sink, received, after);
+    status = server.download(name, *sink, received, after);
   }
   sink.reset();
   // A size the listing did not give is not checked; a server link's listed
@@ -93,48 +94,41 @@ bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
       (!after.name.empty() &&
        ((after.timeShown != TimeShown::none && !sameWriteTime(after.writeTime, listed.writeTime)) ||
         (after.size >= 0 && after.size != received)));
-  if (ok && changed) {
-    recordFailure(FailureKind::system, kChanged);
-    ok = false;
-  }
-  if (!ok) {
+  if (status.ok() && changed) status = Status::system(kChanged);
+  if (!status.ok()) {
     local.discardTemporary();
-    return false;
+    return status;
   }
   return local.commitTemporary(name);
 }
 
-bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
-             const ListedSource& listed, int64_t& sent, bool& targetGone) {
+Status putFile(LocalSide& local, ServerSide& server, const std::string& name,
+               const ListedSource& listed, int64_t& sent, bool& targetGone) {
   sent = 0;
   targetGone = false;
   int64_t size = -1;
-  std::unique_ptr<ByteSource> file = local.openForReading(name, size);
-  if (!file) return false;
+  std::unique_ptr<ByteSource> file;
+  if (Status opened = local.openForReading(name, file, size); !opened.ok()) return opened;
   CheckedSource source(local, *file, name, listed);
-  bool ok;
+  Status status;
   {
     WatchedTransfer watched(server, size);
-    ok = server.upload(source, name, sent);
+    status = server.upload(source, name, sent);
   }
-  if (!ok && !server.transferWatch().cancelled()) {
+  if (!status.ok() && !server.transferWatch().cancelled()) {
     // Without its old copy the server's entry must not pass for one the user
     // deleted there.
-    const Failure failure = lastFailure();
     ListRecord record;
-    targetGone = !server.lookUp(name, record) && lastFailure().kind == FailureKind::notFound;
-    recordFailure(failure.kind, failure.text);
+    targetGone = server.lookUp(name, record).isNotFound();
   }
-  return ok;
+  return status;
 }
 
 void removeAbandonedTemporaries(Side& side, const std::vector<ListRecord>& records) {
   const FileTime now = fileTimeFromUnix(static_cast<int64_t>(std::time(nullptr)));
-  const Failure failure = lastFailure();
   for (const ListRecord& record : records) {
-    if (isAbandonedTemporary(record, now)) side.deleteFile(record.name);
+    if (isAbandonedTemporary(record, now)) (void)side.deleteFile(record.name);
   }
-  recordFailure(failure.kind, failure.text);
 }
 
 }  // namespace tandrel

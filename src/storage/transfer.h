@@ -23,18 +23,17 @@ struct ListedSource {
 };
 
 // Server file `name` to the local file `name`.
-bool getFile(LocalSide& local, ServerSide& server, const std::string& name,
-             const ListedSource& listed);
+Status getFile(LocalSide& local, ServerSide& server, const std::string& name,
+               const ListedSource& listed);
 
 // Local file `name` to the server file `name`; `sent` receives the bytes sent.
 // After a failure, `targetGone` says whether the server no longer has `name`
 // (a refused rename after the old copy was deleted).
-bool putFile(LocalSide& local, ServerSide& server, const std::string& name,
-             const ListedSource& listed, int64_t& sent, bool& targetGone);
+Status putFile(LocalSide& local, ServerSide& server, const std::string& name,
+               const ListedSource& listed, int64_t& sent, bool& targetGone);
 
 // Removes from the current directory of `side` the temporary files of other
-// runs that `records`, its listing, shows to be abandoned. Best effort: leaves
-// the failure record alone.
+// runs that `records`, its listing, shows to be abandoned. Best effort.
 void removeAbandonedTemporaries(Side& side, const std::vector<ListRecord>& records);
 
 }  // namespace tandrel

@@ -1,7 +1,6 @@
 #include "sync/directory_sync.h"
 
 #include "state/save_together.h"
-#include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "state/record_place.h"
@@ -30,7 +29,7 @@ SideCounts countsOf(const SideListing& listing) {
 
 bool DirectorySync::run() {
   if (!name.empty()) out("Synchronizing directory '%s'...\n", name.c_str());
-  if (ListRecord start; name.empty() && run_.local.lookUp(".", start)) {
+  if (ListRecord start; name.empty() && run_.local.lookUp(".", start).ok()) {
     run_.localStartDevice = start.device;
     run_.localStartInode = start.inode;
   }
@@ -84,7 +83,7 @@ bool DirectorySync::refusesEmptied(const SideListing& empty, const SideListing& 
   out("Warning: Directory '%s' is empty on %s, where %d entries were recorded: nothing is "
       "deleted on %s in this run; run once without -y to confirm the deletions\n",
       name.empty() ? "." : name.c_str(), empty.sideName(), counts.gone, other.sideName());
-  noteProblem();
+  run_.report.noteProblem();
   return true;
 }
 
@@ -93,7 +92,7 @@ bool DirectorySync::stopRequested() {
   if (!run_.abortReported) {
     run_.abortReported = true;
     out("\nABORTING: Lost in directory tree :(\n");
-    noteProblem();
+    run_.report.noteProblem();
   }
   return true;
 }

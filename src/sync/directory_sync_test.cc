@@ -8,11 +8,11 @@
 #include <filesystem>
 
 #include "state/run_state.h"
-#include "storage/failure.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
 #include "support/scoped_directory.h"
+#include "support/status_check.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
 
@@ -30,9 +30,9 @@ class DirectoryWalk : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(ftp.started()) << ftp.startError();
     here.emplace(local.path());
-    ASSERT_TRUE(openSession());
+    ASSERT_TRUE(succeeded(openSession()));
     LogIn logIn{{"127.0.0.1", ftp.port(), Security::none}, ftp.user(), ftp.password()};
-    ASSERT_TRUE(sides.server.connect(logIn)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(sides.server.connect(logIn)));
     run.settings.recursive = true;
     // As -y: no question may read the keyboard, whose end stays ended.
     run.yesSwitch = true;
@@ -99,8 +99,8 @@ TEST_F(DirectoryWalk, RecordsCountOnlyWhereTheyWereWritten) {
   EXPECT_EQ(local.read("moved/a"), "server a");
   // A subtree synchronised from a start of its own: the same two directories.
   local.remove("moved/a");
-  ASSERT_EQ(run.server.changeDirectory("moved"), true);
-  ASSERT_EQ(run.local.changeDirectory("moved"), true);
+  ASSERT_TRUE(succeeded(run.server.changeDirectory("moved")));
+  ASSERT_TRUE(succeeded(run.local.changeDirectory("moved")));
   EXPECT_NE(sync().find("Deleting file 'a' on server"), std::string::npos);
 }
 

@@ -3,12 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "console/error_text.h"
 #include "console/interrupt.h"
 #include "console/output.h"
 #include "console/prompts.h"
 #include "state/run_state.h"
-#include "storage/failure.h"
 #include "storage/transfer.h"
 #include "sync/tree_removal.h"
 #include "sync/upload_batch.h"
@@ -26,10 +24,11 @@ void commitBoth(Entry* first, Entry* second, Outcome outcome) {
   commitEntry(second, ok);
 }
 
-// Reports a failed storage operation: `what` has the side and then the name
-// at its two %s.
-Outcome failedOn(const SideListing& side, const char* what, const std::string& name) {
-  reportError(what, side.sideName(), name.c_str());
+// Reports a failed storage operation and why: `what` has the side and then
+// the name at its two %s.
+Outcome failedOn(const SideListing& side, const Status& why, const char* what,
+                 const std::string& name) {
+  side.run.report.error(why, what, side.sideName(), name.c_str());
   return Outcome::failed;
 }
 
@@ -38,18 +37,16 @@ Outcome failedOn(const SideListing& side, const char* what, const std::string& n
 bool refreshTime(Run& run, Entry& entry, bool isLocal) {
   ListRecord record;
   if (isLocal) {
-    bool found = run.local.lookUp(entry.name, record);
-    setErrorText(!found);
-    if (found) entry.setTimeFrom(record);
-    return found;
+    Status found = run.local.lookUp(entry.name, record);
+    if (found.ok()) entry.setTimeFrom(record);
+    return found.ok();
   }
   for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
-    if (run.server.lookUp(entry.name, record)) {
-      setErrorText(false);
+    Status found = run.server.lookUp(entry.name, record);
+    if (found.ok()) {
       entry.setTimeFrom(record);
       return true;
     }
-    setErrorText(true);
   }
   return false;
 }
@@ -80,13 +77,15 @@ Outcome transfer(Run& run, SideListing& side, UploadBatch& uploads, Entry* targe
   // is seen by the next run.
   const ListedSource listed{source->listedTime, source->size};
   int64_t sent = 0;
-  bool ok = side.isLocal ? getFile(run.local, run.server, source->name, listed)
-                         : putFile(run.local, run.server, source->name, listed, sent, targetGone);
-  setErrorText(!ok);
-  if (!ok) {
+  Status copied = side.isLocal
+                      ? getFile(run.local, run.server, source->name, listed)
+                      : putFile(run.local, run.server, source->name, listed, sent, targetGone);
+  if (!copied.ok()) {
     // A transfer cut short by Ctrl+C is not a failure to report: the run
     // says it was interrupted, and the file comes back next run.
-    if (!interruptRequested()) failedOn(side, "Error: Can't update %s file '%s'", target->name);
+    if (!interruptRequested()) {
+      failedOn(side, copied, "Error: Can't update %s file '%s'", target->name);
+    }
     return Outcome::failed;
   }
   if (side.isLocal) {
@@ -132,10 +131,11 @@ Outcome deleteFile(Run& run, SideListing& side, Entry* target, Entry* counterpar
                      unchanged ? run.always.deleteUnchangedFile : run.always.deleteUpdatedFile,
                      side.sideName())) {
     out("Deleting file '%s' on %s\n", target->name.c_str(), side.sideName());
-    const bool ok = run.side(side.isLocal).deleteFile(target->name);
-    setErrorText(!ok);
+    const Status deleted = run.side(side.isLocal).deleteFile(target->name);
+    const bool ok = deleted.ok();
     if (ok) target->state = EntryState::Dropped;
-    outcome = ok ? Outcome::done : failedOn(side, "Error: Can't delete %s file '%s'", target->name);
+    outcome = ok ? Outcome::done
+                 : failedOn(side, deleted, "Error: Can't delete %s file '%s'", target->name);
   }
   commitBoth(target, counterpart, outcome);
   return outcome;
@@ -150,8 +150,8 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
                                   : "Server directory '%s' does not exists, do you want to "
                                     "create? Y(es)/N(o)/A(lways):",
                      source->name.c_str(), run.always.createDirectory)) {
-    const bool ok = run.side(side.isLocal).createDirectory(source->name);
-    setErrorText(!ok);
+    const Status created = run.side(side.isLocal).createDirectory(source->name);
+    const bool ok = created.ok();
     if (ok) {
       if (existing == nullptr) {
         existing = side.insertAtCursor(Entry::copyOf(*source));
@@ -159,8 +159,8 @@ Outcome createDirectory(Run& run, SideListing& side, Entry* existing, Entry* sou
       existing->state = EntryState::New;
       existing->touched = true;
     }
-    outcome =
-        ok ? Outcome::done : failedOn(side, "Error: Can't create %s directory '%s'", source->name);
+    outcome = ok ? Outcome::done
+                 : failedOn(side, created, "Error: Can't create %s directory '%s'", source->name);
   }
   commitBoth(existing, source, outcome);
   return outcome;
@@ -174,10 +174,12 @@ namespace {
 Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
   int kept = 0;
   // A tree that could not be looked through is not removed either.
-  if (!keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept) ||
-      (kept > 0 && !keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept))) {
-    setErrorText(true);
-    return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  Status looked = keepChangedFiles(run, side.isLocal, target->name, target->name, false, kept);
+  if (looked.ok() && kept > 0) {
+    looked = keepChangedFiles(run, side.isLocal, target->name, target->name, true, kept);
+  }
+  if (!looked.ok()) {
+    return failedOn(side, looked, "Error: Can't delete %s directory '%s'", target->name);
   }
   return kept > 0 ? Outcome::recreate : Outcome::done;
 }
@@ -186,11 +188,12 @@ Outcome keepUnseenChanges(Run& run, SideListing& side, Entry* target) {
 Outcome removeTree(Run& run, SideListing& side, Entry* target) {
   out("Deleting directory '%s' on %s\n", target->name.c_str(), side.sideName());
   // A server link to a directory goes as a link; what it points to stays.
-  const bool removed = side.isLocal     ? removeLocalTree(run, target->name)
-                       : target->isLink ? run.server.deleteFile(target->name)
-                                        : removeServerTree(run, target->name);
-  setErrorText(!removed);
-  if (!removed) return failedOn(side, "Error: Can't delete %s directory '%s'", target->name);
+  const Status removed = side.isLocal     ? removeLocalTree(run, target->name)
+                         : target->isLink ? run.server.deleteFile(target->name)
+                                          : removeServerTree(run, target->name);
+  if (!removed.ok()) {
+    return failedOn(side, removed, "Error: Can't delete %s directory '%s'", target->name);
+  }
   target->state = EntryState::Dropped;
   return Outcome::done;
 }
@@ -219,7 +222,7 @@ Outcome deleteDirectory(Run& run, SideListing& side, Entry* target, Entry* count
 }
 
 Outcome purgeForRecreate(Run& run, SideListing&, Entry* target, Entry* counterpart) {
-  if (purgeServerDatabases(run, target->name)) return Outcome::done;
+  if (purgeServerDatabases(run, target->name).ok()) return Outcome::done;
   commitBoth(target, counterpart, Outcome::failed);
   return Outcome::failed;
 }

@@ -13,12 +13,12 @@
 
 #include "state/run_state.h"
 #include "state/side_listing.h"
-#include "storage/failure.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
-#include "support/suite_servers.h"
 #include "support/scoped_directory.h"
+#include "support/status_check.h"
+#include "support/suite_servers.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
 #include "sync/entry_actions.h"
@@ -72,10 +72,12 @@ inline const std::string kChangedTouched = stateText(EntryState::Changed) + " 1"
 class BreakingReadLocalSide : public FaultyLocalSide {
  public:
   using FaultyLocalSide::FaultyLocalSide;
-  std::unique_ptr<ByteSource> openForReading(const std::string& name, int64_t& size) override {
-    std::unique_ptr<ByteSource> source = FaultyLocalSide::openForReading(name, size);
-    if (!source || failAfter < 0) return source;
-    return std::make_unique<Breaking>(std::move(source), failAfter);
+  Status openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                        int64_t& size) override {
+    Status opened = FaultyLocalSide::openForReading(name, source, size);
+    if (!opened.ok() || failAfter < 0) return opened;
+    source = std::make_unique<Breaking>(std::move(source), failAfter);
+    return opened;
   }
   int64_t failAfter = -1;
 
@@ -84,14 +86,12 @@ class BreakingReadLocalSide : public FaultyLocalSide {
    public:
     Breaking(std::unique_ptr<ByteSource> inner, int64_t budget)
         : inner_(std::move(inner)), budget_(budget) {}
-    long read(char* buffer, size_t capacity) override {
-      if (budget_ <= 0) {
-        recordFailure(FailureKind::system, "Input/output error");
-        return -1;
-      }
-      long got = inner_->read(buffer, std::min<size_t>(capacity, static_cast<size_t>(budget_)));
-      if (got > 0) budget_ -= got;
-      return got;
+    Status read(char* buffer, size_t capacity, size_t& got) override {
+      if (budget_ <= 0) return Status::system("Input/output error");
+      Status status =
+          inner_->read(buffer, std::min<size_t>(capacity, static_cast<size_t>(budget_)), got);
+      if (status.ok()) budget_ -= static_cast<int64_t>(got);
+      return status;
     }
 
    private:
@@ -103,7 +103,7 @@ class BreakingReadLocalSide : public FaultyLocalSide {
 class CountingServerSide : public FaultyServerSide {
  public:
   using FaultyServerSide::FaultyServerSide;
-  bool lookUp(const std::string& name, ListRecord& record) override {
+  Status lookUp(const std::string& name, ListRecord& record) override {
     ++lookUps;
     return FaultyServerSide::lookUp(name, record);
   }
@@ -126,11 +126,11 @@ class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
     directory = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(directory.begin(), directory.end(), '/', '_');
     server->tree().mkdir(directory);
-    ASSERT_TRUE(openSession());
+    ASSERT_TRUE(succeeded(openSession()));
     sessionOpen = true;
     LogIn logIn{{"127.0.0.1", server->port(), Security::none}, server->user(), server->password()};
-    ASSERT_TRUE(realServer.connect(logIn)) << lastFailure().text;
-    ASSERT_TRUE(realServer.changeDirectory(directory)) << lastFailure().text << server->log();
+    ASSERT_TRUE(succeeded(realServer.connect(logIn)));
+    ASSERT_TRUE(succeeded(realServer.changeDirectory(directory))) << server->log();
   }
 
   void TearDown() override {
@@ -156,12 +156,12 @@ class ServerActionTest : public ::testing::TestWithParam<ServerKind> {
   void remove(const std::string& path) { server->tree().remove(directory + "/" + path); }
   FileTime serverTime(const std::string& name) {
     ListRecord record;
-    EXPECT_TRUE(realServer.lookUp(name, record)) << name;
+    EXPECT_TRUE(succeeded(realServer.lookUp(name, record))) << name;
     return record.writeTime;
   }
   FileTime localTime(const std::string& name) {
     ListRecord record;
-    EXPECT_TRUE(realLocal.lookUp(name, record)) << name;
+    EXPECT_TRUE(succeeded(realLocal.lookUp(name, record))) << name;
     return record.writeTime;
   }
 

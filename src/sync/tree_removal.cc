@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "console/error_text.h"
 #include "console/output.h"
 #include "state/run_state.h"
 #include "state/state_database.h"
@@ -20,7 +19,7 @@ namespace {
 // (outside the tree, or shared with another way in) stays.
 bool isLocalLink(LocalSide& local, const std::string& name) {
   ListRecord self;
-  return local.lookUp(name, self) && self.isLink;
+  return local.lookUp(name, self).ok() && self.isLink;
 }
 
 // Removes a local tree: every entry as the listing gives it, links as links.
@@ -28,21 +27,20 @@ class LocalRemoval : public TreeVisitor {
  public:
   explicit LocalRemoval(LocalSide& local) : local_(local) {}
 
-  bool settledOutside(const std::string& name, bool& ok) override {
+  bool settledOutside(TreeWalk&, const std::string& name, Status& status) override {
     if (!isLocalLink(local_, name)) return false;
-    ok = local_.deleteFile(name);
-    setErrorText(!ok);
+    status = local_.deleteFile(name);
     return true;
   }
 
   Visited visit(TreeWalk& walk) override {
     std::vector<ListRecord> records;
-    bool ok = local_.list(records);
-    for (size_t i = 0; ok && i < records.size(); ++i) {
-      ok = walk.leadsDown(records[i]) ? walk.walk(records[i].name)
-                                      : local_.deleteFile(records[i].name);
+    Status status = local_.list(records);
+    for (size_t i = 0; status.ok() && i < records.size(); ++i) {
+      status = walk.leadsDown(records[i]) ? walk.walk(records[i].name)
+                                          : local_.deleteFile(records[i].name);
     }
-    return {ok, true};
+    return {status, true};
   }
 
  private:
@@ -57,29 +55,27 @@ class ServerRemoval : public TreeVisitor {
 
   // A link the server lists as a directory goes as a link: walking it would
   // delete what it leads to, outside the tree, and then fail on the RMD.
-  bool settledOutside(const std::string& name, bool& ok) override {
-    ok = true;
+  bool settledOutside(TreeWalk&, const std::string& name, Status& status) override {
+    status = Status::OK();
     return server_.removeIfLink(name);
   }
 
   Visited visit(TreeWalk& walk) override {
     std::vector<ListRecord> records;
-    bool ok = server_.list(records);
+    Status status = server_.list(records);
     std::vector<std::string> pending;
-    for (size_t i = 0; ok && i < records.size(); ++i) {
+    for (size_t i = 0; status.ok() && i < records.size(); ++i) {
       if (walk.leadsDown(records[i])) {
         pending.push_back(records[i].name);
       } else {
-        ok = server_.deleteFile(records[i].name);
+        status = server_.deleteFile(records[i].name);
       }
     }
-    setErrorText(!ok);
-    if (ok) {
-      // Last listed first, once this directory's listing is done with.
-      for (auto it = pending.rbegin(); ok && it != pending.rend(); ++it) ok = walk.walk(*it);
-      setErrorText(!ok);
+    // Last listed first, once this directory's listing is done with.
+    for (auto it = pending.rbegin(); status.ok() && it != pending.rend(); ++it) {
+      status = walk.walk(*it);
     }
-    return {ok, true};
+    return {status, true};
   }
 
  private:
@@ -101,7 +97,8 @@ bool newSinceLastRun(const ListRecord& record, const RecordedFiles& recorded, bo
 // file counts as new.
 RecordedFiles recordedHere(LocalSide& local) {
   RecordedFiles files;
-  for (const auto& e : loadDatabase(local, true).value_or(EntryList())) {
+  Status unread;
+  for (const auto& e : loadDatabase(local, true, unread).value_or(EntryList())) {
     if (!e->isDirectory) files.emplace(e->name, e->writeTime);
   }
   return files;
@@ -113,61 +110,62 @@ class ChangedFilesKeeper : public TreeVisitor {
   ChangedFilesKeeper(Run& run, bool isLocal, const std::string& path, bool act, int& kept)
       : run_(run), isLocal_(isLocal), path_(path), act_(act), kept_(kept) {}
 
-  bool settledOutside(const std::string& name, bool& ok) override {
-    ok = false;
-    if (run_.lostInTree) return true;
+  bool settledOutside(TreeWalk& walk, const std::string& name, Status& status) override {
+    if (run_.lostInTree) {
+      status = walk.lostBecause();
+      return true;
+    }
     if (!isLocal_ || !isLocalLink(run_.local, name)) return false;
     // Removing a link deletes nothing it leads to, so nothing in there needs keeping.
-    ok = !act_ || run_.local.deleteFile(name);
-    setErrorText(!ok);
+    status = act_ ? run_.local.deleteFile(name) : Status::OK();
     return true;
   }
 
   Visited visit(TreeWalk& walk) override {
     const RecordedFiles recorded = isLocal_ ? recordedHere(run_.local) : RecordedFiles();
     std::vector<ListRecord> records;
-    bool ok = walk.side().list(records);
+    Status status = walk.side().list(records);
     // In name order, so that the warnings read the same on every run.
     std::sort(records.begin(), records.end(),
               [](const ListRecord& a, const ListRecord& b) { return a.name < b.name; });
     const int keptBefore = kept_;
     std::vector<std::string> reserved;
-    for (size_t i = 0; ok && i < records.size(); ++i) {
+    for (size_t i = 0; status.ok() && i < records.size(); ++i) {
       if (isReservedName(records[i].name)) {
         reserved.push_back(records[i].name);
       } else {
-        ok = look(walk, records[i], recorded);
+        status = look(walk, records[i], recorded);
       }
     }
     const bool empties = kept_ == keptBefore;
     // A directory that keeps something keeps its state files too; the run
     // brings them up to date when it synchronises the directory.
-    for (size_t i = 0; ok && act_ && empties && i < reserved.size(); ++i) {
-      ok = walk.side().deleteFile(reserved[i]);
+    for (size_t i = 0; status.ok() && act_ && empties && i < reserved.size(); ++i) {
+      status = walk.side().deleteFile(reserved[i]);
     }
-    return {ok, act_ && empties};
+    return {status, act_ && empties};
   }
 
  private:
   // One entry that is not a state file: walked, kept, removed or left.
-  bool look(TreeWalk& walk, const ListRecord& record, const RecordedFiles& recorded) {
+  Status look(TreeWalk& walk, const ListRecord& record, const RecordedFiles& recorded) {
     if (walk.leadsDown(record)) {
       const std::string parent = path_;
       path_ += "/" + record.name;
-      const bool ok = walk.walk(record.name);
+      Status status = walk.walk(record.name);
       path_ = parent;
-      return ok;
+      return status;
     }
     if (bool changed; !record.isDirectory() && newSinceLastRun(record, recorded, changed)) {
       ++kept_;
       if (!act_) {
         out("Warning: Keeping '%s/%s', %s since the last run\n", path_.c_str(), record.name.c_str(),
             changed ? "changed" : "new");
-        noteProblem();
+        run_.report.noteProblem();
       }
-      return true;
+      return Status::OK();
     }
-    return !act_ || walk.side().deleteFile(record.name);
+    return act_ ? walk.side().deleteFile(record.name) : Status::OK();
   }
 
   Run& run_;
@@ -181,63 +179,63 @@ class ChangedFilesKeeper : public TreeVisitor {
 // its own messages.
 class ServerDatabasePurge : public TreeVisitor {
  public:
-  explicit ServerDatabasePurge(LocalSide& local) : local_(local) {}
+  ServerDatabasePurge(LocalSide& local, Reporter& report) : local_(local), report_(report) {}
 
   bool followsLinks() const override { return true; }
   bool returnsWhenLost() const override { return true; }
 
-  void cannotEnter(const std::string& name) override {
-    reportError("Can't open '%s' dir on local to recursively delete server databases",
-                name.c_str());
+  void cannotEnter(const std::string& name, const Status& why) override {
+    report_.error(why, "Can't open '%s' dir on local to recursively delete server databases",
+                  name.c_str());
   }
 
   Visited visit(TreeWalk& walk) override {
     std::vector<ListRecord> records;
-    bool ok = local_.list(records);
-    for (size_t i = 0; ok && i < records.size(); ++i) {
+    Status status = local_.list(records);
+    for (size_t i = 0; status.ok() && i < records.size(); ++i) {
       const ListRecord& record = records[i];
       if (record.name == kServerDatabaseName) {
-        ok = local_.deleteFile(record.name);
+        status = local_.deleteFile(record.name);
       } else if (walk.leadsDown(record)) {
-        ok = walk.walk(record.name);
+        status = walk.walk(record.name);
       }
     }
-    return {ok, false};
+    return {status, false};
   }
 
-  bool returned(const std::string& name, bool back) override {
-    setErrorText(!back);
-    if (!back) {
-      reportError("Can't recursively delete server databases for '%s' directory on local",
-                  name.c_str());
+  bool returned(const std::string& name, const Status& back) override {
+    if (!back.ok()) {
+      report_.error(back, "Can't recursively delete server databases for '%s' directory on local",
+                    name.c_str());
     }
-    return back;
+    return back.ok();
   }
 
  private:
   LocalSide& local_;
+  Reporter& report_;
 };
 
 }  // namespace
 
-bool removeLocalTree(Run& run, const std::string& name) {
+Status removeLocalTree(Run& run, const std::string& name) {
   LocalRemoval removal(run.local);
   return TreeWalk(run, run.local, removal).walk(name);
 }
 
-bool removeServerTree(Run& run, const std::string& name) {
+Status removeServerTree(Run& run, const std::string& name) {
   ServerRemoval removal(run.server);
   return TreeWalk(run, run.server, removal).walk(name);
 }
 
-bool keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
-                      bool act, int& kept) {
+Status keepChangedFiles(Run& run, bool isLocal, const std::string& name, const std::string& path,
+                        bool act, int& kept) {
   ChangedFilesKeeper keeper(run, isLocal, path, act, kept);
   return TreeWalk(run, run.side(isLocal), keeper).walk(name);
 }
 
-bool purgeServerDatabases(Run& run, const std::string& name) {
-  ServerDatabasePurge purge(run.local);
+Status purgeServerDatabases(Run& run, const std::string& name) {
+  ServerDatabasePurge purge(run.local, run.report);
   return TreeWalk(run, run.local, purge).walk(name);
 }
 

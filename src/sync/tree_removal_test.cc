@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "state/run_state.h"
-#include "storage/failure.h"
 #include "storage/sides.h"
 #include "support/faulty_sides.h"
 #include "support/ftp_server.h"
-#include "support/suite_servers.h"
 #include "support/scoped_directory.h"
+#include "support/status_check.h"
+#include "support/suite_servers.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
 
@@ -54,7 +54,7 @@ std::string printed(Action action) {
 class CountingLocalSide : public FaultyLocalSide {
  public:
   using FaultyLocalSide::FaultyLocalSide;
-  bool changeDirectory(const std::string& name) override {
+  Status changeDirectory(const std::string& name) override {
     if (name == "..") ++returns;
     return FaultyLocalSide::changeDirectory(name);
   }
@@ -66,7 +66,7 @@ class LocalWalk : public ::testing::Test {
   // After failed returns the real side is `levels` directories deeper than the
   // walk started; this takes it back up so its own record stays balanced.
   void climbBack(int levels) {
-    for (int i = 0; i < levels; ++i) ASSERT_TRUE(real.changeDirectory(".."));
+    for (int i = 0; i < levels; ++i) ASSERT_TRUE(succeeded(real.changeDirectory("..")));
     EXPECT_EQ(workingDirectory(), top);
   }
 
@@ -85,7 +85,7 @@ TEST_F(LocalWalk, RemovesTheWholeTreeAndComesBack) {
   tree.write("a/zztandrel.zzserverdb", "db");
   tree.write("a/b/g", "2");
   tree.mkdir("a/b/c");
-  EXPECT_TRUE(removeLocalTree(run, "a"));
+  EXPECT_TRUE(succeeded(removeLocalTree(run, "a")));
   EXPECT_EQ(tree.snapshot(), "");
   EXPECT_EQ(workingDirectory(), top);
   EXPECT_EQ(side.returns, 3);
@@ -101,7 +101,7 @@ TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
   ASSERT_EQ(symlink(outside.pathOf("file").c_str(), tree.pathOf("a/b/to-file").c_str()), 0);
   ASSERT_EQ(symlink("..", tree.pathOf("a/b/up").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", tree.pathOf("a/dangling").c_str()), 0);
-  EXPECT_TRUE(removeLocalTree(run, "a"));
+  EXPECT_TRUE(succeeded(removeLocalTree(run, "a")));
   EXPECT_EQ(tree.snapshot(), "");
   EXPECT_EQ(outside.snapshot(), "file:f\ntarget/\ntarget/keep:k\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -110,7 +110,7 @@ TEST_F(LocalWalk, SymbolicLinksAreRemovedAsLinks) {
 TEST_F(LocalWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   tree.write("a/b/f", "1");
   side.deleteFault.arm("f");
-  EXPECT_FALSE(removeLocalTree(run, "a"));
+  EXPECT_EQ(removeLocalTree(run, "a").text(), "Injected failure\n");
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -120,7 +120,7 @@ TEST_F(LocalWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
 TEST_F(LocalWalk, ListingThatEndsWithAnErrorFailsEveryLevel) {
   tree.write("a/b/f", "1");
   side.listFault.arm("", 1);  // a lists, b does not
-  EXPECT_FALSE(removeLocalTree(run, "a"));
+  EXPECT_FALSE(removeLocalTree(run, "a").ok());
   EXPECT_EQ(side.listFault.fired, 1);
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -130,7 +130,7 @@ TEST_F(LocalWalk, ListingThatEndsWithAnErrorFailsEveryLevel) {
 TEST_F(LocalWalk, DirectoryThatCannotBeEnteredIsLeftAloneWithoutAReturn) {
   tree.write("a/f", "1");
   side.changeDirectoryFault.arm("a");
-  EXPECT_FALSE(removeLocalTree(run, "a"));
+  EXPECT_FALSE(removeLocalTree(run, "a").ok());
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(tree.snapshot(), "a/\na/f:1\n");
   EXPECT_FALSE(run.lostInTree);
@@ -150,7 +150,7 @@ TEST_P(LocalFailedReturn, SetsLostInTreeAndNoLevelAboveReturns) {
   const FailedReturn& c = GetParam();
   tree.write("a/b/c/f", "1");
   side.changeDirectoryFault.arm("..", c.which - 1, 1);
-  EXPECT_FALSE(removeLocalTree(run, "a"));
+  EXPECT_FALSE(removeLocalTree(run, "a").ok());
   EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, c.which);
   EXPECT_EQ(workingDirectory(), top + "/" + c.staysIn);
@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Depths, LocalFailedReturn,
 TEST_F(LocalWalk, RemovalMakesNoReturnOnceLost) {
   tree.write("a/b/f", "1");
   run.lostInTree = true;
-  EXPECT_FALSE(removeLocalTree(run, "a"));
+  EXPECT_FALSE(removeLocalTree(run, "a").ok());
   EXPECT_EQ(side.returns, 0);
   EXPECT_EQ(workingDirectory(), top + "/a/b");
   EXPECT_EQ(tree.snapshot(), "a/\na/b/\n");
@@ -183,7 +183,7 @@ TEST_F(LocalWalk, PurgeDeletesOnlyServerDatabasesAtEveryLevel) {
   }
   tree.write("a/f", "1");
   tree.write("a/b/zztandrel.zzserverdb.old", "kept");
-  EXPECT_EQ(printed([&] { EXPECT_TRUE(purgeServerDatabases(run, "a")); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_TRUE(succeeded(purgeServerDatabases(run, "a"))); }), "");
   EXPECT_EQ(tree.snapshot(),
             "a/\na/b/\na/b/c/\na/b/c/zztandrel.zzlocaldb:l\na/b/zztandrel.zzlocaldb:l\n"
             "a/b/zztandrel.zzserverdb.old:kept\na/f:1\na/zztandrel.zzlocaldb:l\n");
@@ -194,7 +194,7 @@ TEST_F(LocalWalk, PurgeDeletesOnlyServerDatabasesAtEveryLevel) {
 TEST_F(LocalWalk, PurgeStillReturnsToEveryParentOnceLost) {
   tree.write("a/b/zztandrel.zzserverdb", "s");
   run.lostInTree = true;
-  EXPECT_TRUE(purgeServerDatabases(run, "a"));
+  EXPECT_TRUE(succeeded(purgeServerDatabases(run, "a")));
   EXPECT_EQ(side.returns, 2);
   EXPECT_EQ(workingDirectory(), top);
   EXPECT_TRUE(run.lostInTree);
@@ -204,7 +204,7 @@ TEST_F(LocalWalk, PurgeStillReturnsToEveryParentOnceLost) {
 TEST_F(LocalWalk, PurgeThatCannotDeleteADatabaseFailsSilently) {
   tree.write("a/b/zztandrel.zzserverdb", "s");
   side.deleteFault.arm("zztandrel.zzserverdb");
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a")); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a").ok()); }), "");
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_TRUE(tree.exists("a/b/zztandrel.zzserverdb"));
   EXPECT_EQ(workingDirectory(), top);
@@ -213,7 +213,7 @@ TEST_F(LocalWalk, PurgeThatCannotDeleteADatabaseFailsSilently) {
 
 TEST_F(LocalWalk, PurgeHandsADirectoryNamedLikeTheDatabaseToTheFileDeletion) {
   tree.write("a/zztandrel.zzserverdb/inside", "1");
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a")); }), "");
+  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a").ok()); }), "");
   EXPECT_EQ(tree.read("a/zztandrel.zzserverdb/inside"), "1");
   EXPECT_EQ(workingDirectory(), top);
 }
@@ -221,7 +221,7 @@ TEST_F(LocalWalk, PurgeHandsADirectoryNamedLikeTheDatabaseToTheFileDeletion) {
 TEST_F(LocalWalk, PurgeThatCannotEnterASubdirectorySaysSo) {
   tree.mkdir("a/b");
   side.changeDirectoryFault.arm("b");
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a")); }),
+  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a").ok()); }),
             "Can't open 'b' dir on local to recursively delete server databases - Injected "
             "failure\n");
   EXPECT_EQ(workingDirectory(), top);
@@ -229,7 +229,7 @@ TEST_F(LocalWalk, PurgeThatCannotEnterASubdirectorySaysSo) {
 }
 
 TEST_F(LocalWalk, PurgeOfAMissingDirectorySaysSo) {
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "missing")); }),
+  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "missing").ok()); }),
             "Can't open 'missing' dir on local to recursively delete server databases - No such "
             "file or directory\n");
   EXPECT_EQ(side.returns, 0);
@@ -238,7 +238,7 @@ TEST_F(LocalWalk, PurgeOfAMissingDirectorySaysSo) {
 TEST_F(LocalWalk, PurgeWhoseReturnFailsSaysSoOnceAndSetsLostInTree) {
   tree.mkdir("a/b");
   side.changeDirectoryFault.arm("..", 0, 1);  // b cannot go back to a
-  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a")); }),
+  EXPECT_EQ(printed([&] { EXPECT_FALSE(purgeServerDatabases(run, "a").ok()); }),
             "Can't recursively delete server databases for 'b' directory on local - Injected "
             "failure\n");
   EXPECT_TRUE(run.lostInTree);
@@ -255,22 +255,22 @@ TEST_F(LocalWalk, PurgeWhoseReturnFailsSaysSoOnceAndSetsLostInTree) {
 class LoggingServerSide : public FaultyServerSide {
  public:
   using FaultyServerSide::FaultyServerSide;
-  bool changeDirectory(const std::string& name) override {
+  Status changeDirectory(const std::string& name) override {
     log.push_back("cd " + name);
     return FaultyServerSide::changeDirectory(name);
   }
-  bool list(std::vector<ListRecord>& records) override {
-    bool ok = FaultyServerSide::list(records);
+  Status list(std::vector<ListRecord>& records) override {
+    Status status = FaultyServerSide::list(records);
     std::string names;
     for (const ListRecord& record : records) names += (names.empty() ? "" : ",") + record.name;
     log.push_back("list " + names);
-    return ok;
+    return status;
   }
-  bool deleteFile(const std::string& name) override {
+  Status deleteFile(const std::string& name) override {
     log.push_back("dele " + name);
     return FaultyServerSide::deleteFile(name);
   }
-  bool removeDirectory(const std::string& name) override {
+  Status removeDirectory(const std::string& name) override {
     log.push_back("rmd " + name);
     return FaultyServerSide::removeDirectory(name);
   }
@@ -288,11 +288,11 @@ class ServerWalk : public ::testing::TestWithParam<ServerKind> {
     directory = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(directory.begin(), directory.end(), '/', '_');
     server->tree().mkdir(directory);
-    ASSERT_TRUE(openSession());
+    ASSERT_TRUE(succeeded(openSession()));
     sessionOpen = true;
     LogIn logIn{{"127.0.0.1", server->port(), Security::none}, server->user(), server->password()};
-    ASSERT_TRUE(real.connect(logIn)) << lastFailure().text;
-    ASSERT_TRUE(real.changeDirectory(directory)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(real.connect(logIn)));
+    ASSERT_TRUE(succeeded(real.changeDirectory(directory)));
   }
 
   void TearDown() override {
@@ -327,7 +327,7 @@ TEST_P(ServerWalk, RemovesTheWholeTreeAndComesBack) {
   write("a/b/g", "2");
   mkdir("a/b/c");
   mkdir("a/d");
-  EXPECT_TRUE(removeServerTree(run, "a")) << lastFailure().text;
+  EXPECT_TRUE(succeeded(removeServerTree(run, "a")));
   EXPECT_EQ(snapshot(), "");
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_EQ(side.returns(), 4);
@@ -336,7 +336,7 @@ TEST_P(ServerWalk, RemovesTheWholeTreeAndComesBack) {
 
 TEST_P(ServerWalk, RemovesAnEmptyDirectory) {
   mkdir("e");
-  EXPECT_TRUE(removeServerTree(run, "e")) << lastFailure().text;
+  EXPECT_TRUE(succeeded(removeServerTree(run, "e")));
   EXPECT_EQ(snapshot(), "");
   EXPECT_EQ(side.log, (std::vector<std::string>{"cd e", "list ", "cd ..", "rmd e"}));
 }
@@ -345,7 +345,7 @@ TEST_P(ServerWalk, DeletesFilesFirstThenSubdirectoriesLastListedFirst) {
   write("a/f", "1");
   mkdir("a/b");
   mkdir("a/d");
-  ASSERT_TRUE(removeServerTree(run, "a")) << lastFailure().text;
+  ASSERT_TRUE(succeeded(removeServerTree(run, "a")));
   ASSERT_GE(side.log.size(), 2u);
   const std::string listing = side.log[1];
   if (GetParam() == ServerKind::vsftpd) {
@@ -367,7 +367,7 @@ TEST_P(ServerWalk, DeletesFilesFirstThenSubdirectoriesLastListedFirst) {
 }
 
 TEST_P(ServerWalk, MissingDirectoryFailsWithoutAReturn) {
-  EXPECT_FALSE(removeServerTree(run, "missing"));
+  EXPECT_FALSE(removeServerTree(run, "missing").ok());
   EXPECT_EQ(side.log, (std::vector<std::string>{"cd missing"}));
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_FALSE(run.lostInTree);
@@ -376,7 +376,7 @@ TEST_P(ServerWalk, MissingDirectoryFailsWithoutAReturn) {
 TEST_P(ServerWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
   write("a/b/f", "1");
   side.deleteFault.arm("f");
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_EQ(side.deleteFault.fired, 1);
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(real.currentDirectory(), here());
@@ -386,7 +386,7 @@ TEST_P(ServerWalk, FailedDeleteStopsTheWalkAndRemovesNoDirectoryAbove) {
 TEST_P(ServerWalk, ListingThatFailsFailsEveryLevel) {
   write("a/b/f", "1");
   side.listFault.arm("", 1);
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_EQ(side.listFault.fired, 1);
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/f:1\n");
   EXPECT_EQ(real.currentDirectory(), here());
@@ -395,7 +395,7 @@ TEST_P(ServerWalk, ListingThatFailsFailsEveryLevel) {
 TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 0, 1);
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 1);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b/c");
@@ -405,7 +405,7 @@ TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
 TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
   mkdir("a/b/c");
   side.changeDirectoryFault.arm("..", 1, 1);
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 2);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
@@ -415,7 +415,7 @@ TEST_P(ServerWalk, FailedMiddleReturnKeepsWhatWasRemovedBelow) {
 TEST_P(ServerWalk, RemovalMakesNoReturnOnceLost) {
   mkdir("a/b");
   run.lostInTree = true;
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_EQ(side.returns(), 0);
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b");
 }
@@ -423,7 +423,7 @@ TEST_P(ServerWalk, RemovalMakesNoReturnOnceLost) {
 TEST_P(ServerWalk, RefusedRemovalFailsTheLevelAbove) {
   mkdir("a/b");
   side.removeDirectoryFault.arm("b");
-  EXPECT_FALSE(removeServerTree(run, "a"));
+  EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_EQ(snapshot(), "a/\na/b/\n");
   EXPECT_EQ(real.currentDirectory(), here());
   EXPECT_EQ(side.log.back(), "cd ..");

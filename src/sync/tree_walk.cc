@@ -2,30 +2,26 @@
 
 #include <algorithm>
 
-#include "console/error_text.h"
-
 namespace tandrel {
 
-bool TreeWalk::walk(const std::string& name) {
-  bool ok = false;
-  if (visitor_.settledOutside(name, ok)) return ok;
-  ok = side_.changeDirectory(name);
-  setErrorText(!ok);
-  if (!ok) {
-    visitor_.cannotEnter(name);
-    return false;
+Status TreeWalk::walk(const std::string& name) {
+  Status status;
+  if (visitor_.settledOutside(*this, name, status)) return status;
+  status = side_.changeDirectory(name);
+  if (!status.ok()) {
+    visitor_.cannotEnter(name, status);
+    return status;
   }
   const bool guarded = visitor_.followsLinks() && enterGuard();
   const TreeVisitor::Visited visited = visitor_.visit(*this);
-  ok = visited.ok;
-  setErrorText(!ok);
   if (guarded) path_.pop_back();
-  if (!returnToParent(name) || !ok) return false;
-  if (visited.removeDirectory) {
-    ok = side_.removeDirectory(name);
-    setErrorText(!ok);
+  Status back;
+  // A failed return is the latest failure, and so the one reported.
+  if (!returnToParent(name, back) || !visited.status.ok()) {
+    return back.ok() ? visited.status : back;
   }
-  return ok;
+  if (visited.removeDirectory) return side_.removeDirectory(name);
+  return Status::OK();
 }
 
 bool TreeWalk::leadsDown(const ListRecord& record) {
@@ -41,18 +37,26 @@ bool TreeWalk::leadsDown(const ListRecord& record) {
   return !onPath && !intoStart;
 }
 
+Status TreeWalk::lostBecause() const {
+  // Lost before this walk began: the failure was reported then.
+  return lost_.ok() ? Status::system("") : lost_;
+}
+
 bool TreeWalk::enterGuard() {
   ListRecord here;
-  if (!side_.lookUp(".", here)) return false;
+  if (!side_.lookUp(".", here).ok()) return false;
   path_.emplace_back(here.device, here.inode);
   return true;
 }
 
-bool TreeWalk::returnToParent(const std::string& name) {
+bool TreeWalk::returnToParent(const std::string& name, Status& back) {
   // After a failed return somewhere below, ".." would lead somewhere else.
   if (run_.lostInTree && !visitor_.returnsWhenLost()) return true;
-  const bool back = side_.changeDirectory("..");
-  if (!back) run_.lostInTree = true;
+  back = side_.changeDirectory("..");
+  if (!back.ok()) {
+    run_.lostInTree = true;
+    lost_ = back;
+  }
   return visitor_.returned(name, back);
 }
 

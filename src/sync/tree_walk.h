@@ -23,9 +23,9 @@ class TreeVisitor {
   virtual ~TreeVisitor() = default;
 
   // What visit found. The directory is removed after the return to its
-  // parent when `ok` and `removeDirectory` are both set.
+  // parent when `status` is ok and `removeDirectory` is set.
   struct Visited {
-    bool ok;
+    Status status;
     bool removeDirectory;
   };
 
@@ -33,11 +33,12 @@ class TreeVisitor {
   // link is never followed: the visitor sees it as an entry of its own.
   virtual bool followsLinks() const { return false; }
   // Before `name` is entered: true when the visitor dealt with it as a whole
-  // (a link removed as a link, a walk that must not go on), with `ok` saying
-  // how that went.
-  virtual bool settledOutside(const std::string& name, bool& ok) {
+  // (a link removed as a link, a walk that must not go on), with `status`
+  // saying how that went.
+  virtual bool settledOutside(TreeWalk& walk, const std::string& name, Status& status) {
+    (void)walk;
     (void)name;
-    (void)ok;
+    (void)status;
     return false;
   }
   // Inside the directory: lists it through walk.side() and works through the
@@ -45,11 +46,14 @@ class TreeVisitor {
   virtual Visited visit(TreeWalk& walk) = 0;
   // Whether the return to the parent is tried after the run lost its place.
   virtual bool returnsWhenLost() const { return false; }
-  // Called when `name` could not be entered.
-  virtual void cannotEnter(const std::string& name) { (void)name; }
-  // Called after the return to the parent was tried (`back`: it worked);
+  // Called when `name` could not be entered, with why not.
+  virtual void cannotEnter(const std::string& name, const Status& why) {
+    (void)name;
+    (void)why;
+  }
+  // Called after the return to the parent was tried (`back`: how it went);
   // false stops the walk of `name` as failed.
-  virtual bool returned(const std::string& name, bool back) {
+  virtual bool returned(const std::string& name, const Status& back) {
     (void)name;
     (void)back;
     return true;
@@ -64,9 +68,9 @@ class TreeWalk {
   TreeWalk& operator=(const TreeWalk&) = delete;
 
   // Enters `name`, lets the visitor work through it, returns to the parent
-  // and, where the visitor asks, removes `name`. False on any failure, with
-  // the error text set.
-  bool walk(const std::string& name);
+  // and, where the visitor asks, removes `name`. On failure, the status of the
+  // latest operation that failed.
+  Status walk(const std::string& name);
 
   // Whether the walk goes down into `record` of the current directory: a
   // directory, not a link unless the visitor follows links, and then neither
@@ -75,10 +79,15 @@ class TreeWalk {
   bool leadsDown(const ListRecord& record);
 
   Side& side() { return side_; }
+  // The failed return to a parent that lost the run its place, when this walk
+  // made it.
+  Status lostBecause() const;
 
  private:
   bool enterGuard();
-  bool returnToParent(const std::string& name);
+  // Returns to the parent unless the run is lost; `back` receives how that
+  // went. False when the visitor stops the walk.
+  bool returnToParent(const std::string& name, Status& back);
 
   Run& run_;
   Side& side_;
@@ -86,6 +95,7 @@ class TreeWalk {
   // The directories the walk is inside, by device and inode, while it follows
   // links: a link back up the tree cannot make it go round for ever.
   std::vector<std::pair<uint64_t, uint64_t>> path_;
+  Status lost_;
 };
 
 }  // namespace tandrel

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "support/faulty_sides.h"
 #include "support/scoped_directory.h"
+#include "support/status_check.h"
 #include "support/temp_tree.h"
 #include "support/test_run.h"
 
@@ -29,16 +31,16 @@ class Recorder : public TreeVisitor {
   bool followsLinks() const override { return follow_; }
   Visited visit(TreeWalk& walk) override {
     std::vector<ListRecord> records;
-    bool ok = walk.side().list(records);
+    Status status = walk.side().list(records);
     for (const ListRecord& record : records) {
-      if (!ok || !walk.leadsDown(record)) continue;
+      if (!status.ok() || !walk.leadsDown(record)) continue;
       const std::string parent = path_;
       path_ += "/" + record.name;
       entered.push_back(path_);
-      ok = walk.walk(record.name);
+      status = walk.walk(record.name);
       path_ = parent;
     }
-    return {ok, false};
+    return {status, false};
   }
   std::vector<std::string> entered;
 
@@ -86,24 +88,44 @@ TEST(TreeWalkLoops, AWalkThatFollowsLinksSkipsLoopsAndTheStartDirectory) {
   testing::TestRun sides;
   struct stat start {};
   ASSERT_EQ(stat(tree.pathOf("top").c_str(), &start), 0);
-  ASSERT_TRUE(sides.local.changeDirectory("top"));
+  ASSERT_TRUE(succeeded(sides.local.changeDirectory("top")));
   sides.run.localStartDevice = start.st_dev;
   sides.run.localStartInode = start.st_ino;
   Recorder following(true);
-  EXPECT_TRUE(TreeWalk(sides.run, sides.local, following).walk("a"));
+  EXPECT_TRUE(succeeded(TreeWalk(sides.run, sides.local, following).walk("a")));
   EXPECT_TRUE(following.entered.empty()) << following.entered.front();
   // Without the start directory known, only the loop guard holds the walk:
   // up and start both lead to top, whose own way back down to a is a loop.
   sides.run.localStartInode = 0;
   Recorder guarded(true);
-  EXPECT_TRUE(TreeWalk(sides.run, sides.local, guarded).walk("a"));
+  EXPECT_TRUE(succeeded(TreeWalk(sides.run, sides.local, guarded).walk("a")));
   std::sort(guarded.entered.begin(), guarded.entered.end());
   EXPECT_EQ(guarded.entered, (std::vector<std::string>{"./start", "./up"}));
   Recorder plain(false);
-  EXPECT_TRUE(TreeWalk(sides.run, sides.local, plain).walk("a"));
+  EXPECT_TRUE(succeeded(TreeWalk(sides.run, sides.local, plain).walk("a")));
   EXPECT_TRUE(plain.entered.empty());
   EXPECT_FALSE(sides.run.lostInTree);
-  ASSERT_TRUE(sides.local.changeDirectory(".."));
+  ASSERT_TRUE(succeeded(sides.local.changeDirectory("..")));
+}
+
+// The latest failure is the one the walk hands back: a failed return beats
+// the failure of the level it left.
+TEST(TreeWalkStatus, AFailedReturnIsReportedAboveTheFailureItFollows) {
+  TempTree tree;
+  ScopedDirectory here{tree.path()};
+  tree.mkdir("a/b");
+  testing::RealSides sides;
+  testing::FaultyLocalSide local(sides.local);
+  tandrel::Run run(local, sides.server);
+  local.listFault.arm("", 1);  // a lists, b does not
+  local.listFault.failure = Status::system("List failed");
+  local.changeDirectoryFault.arm("..", 1);  // b returns, a does not
+  local.changeDirectoryFault.failure = Status::system("Return failed");
+  Recorder visitor(false);
+  EXPECT_EQ(TreeWalk(run, local, visitor).walk("a").text(), "Return failed\n");
+  EXPECT_EQ(local.changeDirectoryFault.fired, 1);
+  EXPECT_TRUE(run.lostInTree);
+  ASSERT_TRUE(succeeded(sides.local.changeDirectory("..")));
 }
 
 }  // namespace

@@ -6,9 +6,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "console/error_text.h"
-#include "storage/failure.h"
-
 namespace tandrel {
 
 namespace {
@@ -26,13 +23,13 @@ Found lookUpAll(ServerSide& server, const std::vector<const std::string*>& names
   if (names.size() <= server.lookUpsPerListing()) {
     for (size_t i = 0; i < names.size(); ++i) {
       ListRecord record;
-      if (server.lookUp(*names[i], record)) found[i] = std::move(record);
+      if (server.lookUp(*names[i], record).ok()) found[i] = std::move(record);
     }
   }
   auto missing = [&] { return std::count(found.begin(), found.end(), std::nullopt) > 0; };
   for (int attempt = 0; attempt < kListingAttempts && missing(); ++attempt) {
     std::vector<ListRecord> records;
-    if (!server.list(records)) continue;
+    if (!server.list(records).ok()) continue;
     std::unordered_map<std::string, const ListRecord*> byName;
     byName.reserve(records.size());
     for (const ListRecord& record : records) {
@@ -48,10 +45,10 @@ Found lookUpAll(ServerSide& server, const std::vector<const std::string*>& names
 
 // An upload found wanting afterwards: reported and recorded as failed, like
 // one that failed at once.
-void failUpload(Entry* target, Entry* source, Entry* placeholder, const std::string& reason) {
-  recordFailure(FailureKind::refused, reason);
-  setErrorText(true);
-  reportError("Error: Can't update server file '%s'", target->name.c_str());
+void failUpload(Run& run, Entry* target, Entry* source, Entry* placeholder,
+                const std::string& reason) {
+  run.report.error(Status::refused(reason), "Error: Can't update server file '%s'",
+                   target->name.c_str());
   commitEntry(target, false);
   commitEntry(source, false);
   commitEntry(placeholder, false);
@@ -83,14 +80,14 @@ void UploadBatch::complete(Run& run) {
     if (!found[i]) {
       // Some servers change a name they do not like (a trailing space) and
       // say nothing: the file the user has is not on the server.
-      failUpload(upload.target, upload.source, upload.placeholder,
+      failUpload(run, upload.target, upload.source, upload.placeholder,
                  "The server stored the file under another name, or not at all");
       forgetServerCopy(*upload.target);
       continue;
     }
     upload.target->setTimeFrom(*found[i]);
     if (found[i]->size >= 0 && found[i]->size != upload.sent) {
-      failUpload(upload.target, upload.source, upload.placeholder,
+      failUpload(run, upload.target, upload.source, upload.placeholder,
                  "The server kept " + std::to_string(found[i]->size) + " of the " +
                      std::to_string(upload.sent) + " bytes sent");
       // The short copy is recorded as it is, so that the next run sees the

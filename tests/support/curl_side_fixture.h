@@ -14,39 +14,36 @@
 #include <string>
 #include <vector>
 
-#include "storage/failure.h"
 #include "storage/file_time.h"
 #include "storage/server_curl.h"
 #include "support/ftp_server.h"
+#include "support/status_check.h"
 #include "support/suite_servers.h"
 
 namespace tandrel::testing {
 
 class StringSink : public ByteSink {
  public:
-  bool write(const char* data, size_t length) override {
+  Status write(const char* data, size_t length) override {
     bytes.append(data, length);
-    return true;
+    return Status::OK();
   }
   std::string bytes;
 };
 
 class FailingSink : public ByteSink {
  public:
-  bool write(const char*, size_t) override {
-    recordFailure(FailureKind::system, "No space left on device\n");
-    return false;
-  }
+  Status write(const char*, size_t) override { return Status::system("No space left on device\n"); }
 };
 
 class StringSource : public ByteSource {
  public:
   explicit StringSource(std::string bytes) : bytes_(std::move(bytes)) {}
-  long read(char* buffer, size_t capacity) override {
-    size_t count = std::min(capacity, bytes_.size() - position_);
-    bytes_.copy(buffer, count, position_);
-    position_ += count;
-    return static_cast<long>(count);
+  Status read(char* buffer, size_t capacity, size_t& got) override {
+    got = std::min(capacity, bytes_.size() - position_);
+    bytes_.copy(buffer, got, position_);
+    position_ += got;
+    return Status::OK();
   }
 
  private:
@@ -56,10 +53,7 @@ class StringSource : public ByteSource {
 
 class FailingSource : public ByteSource {
  public:
-  long read(char*, size_t) override {
-    recordFailure(FailureKind::system, "Input/output error\n");
-    return -1;
-  }
+  Status read(char*, size_t, size_t&) override { return Status::system("Input/output error\n"); }
 };
 
 inline LogIn logInTo(const FtpServer& server, std::string password = "") {
@@ -110,8 +104,8 @@ class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
     ASSERT_TRUE(server_->started()) << server_->startError();
     directory_ = testDirectoryName();
     server_->tree().mkdir(directory_);
-    ASSERT_TRUE(side_.connect(logInTo(*server_))) << lastFailure().text;
-    ASSERT_TRUE(side_.changeDirectory(directory_)) << lastFailure().text;
+    ASSERT_TRUE(succeeded(side_.connect(logInTo(*server_))));
+    ASSERT_TRUE(succeeded(side_.changeDirectory(directory_)));
   }
 
   void TearDown() override {
@@ -135,14 +129,14 @@ class CurlServerSideTest : public ::testing::TestWithParam<ServerKind> {
   }
   void remove(const std::string& name) { server_->tree().remove(directory_ + "/" + name); }
 
-  bool upload(const std::string& name, const std::string& content) {
+  Status upload(const std::string& name, const std::string& content) {
     StringSource source(content);
     int64_t sent = -1;
-    bool ok = side_.upload(source, name, sent);
-    if (ok) {
+    Status status = side_.upload(source, name, sent);
+    if (status.ok()) {
       EXPECT_EQ(sent, static_cast<int64_t>(content.size()));
     }
-    return ok;
+    return status;
   }
 
   FtpServer* server_ = nullptr;

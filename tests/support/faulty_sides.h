@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "storage/failure.h"
 #include "storage/local_side.h"
 #include "storage/server_side.h"
 
@@ -17,8 +16,7 @@ struct Fault {
   std::string name;   // only calls with this name fail; empty: any name
   int letThrough = 0; // matching calls that succeed before the first failure
   int times = 1;      // how many failures once it starts; -1: every call after
-  FailureKind kind = FailureKind::system;
-  std::string text = "Injected failure";
+  Status failure = Status::system("Injected failure");  // what a failing call returns
   int fired = 0;
 
   void arm(std::string onName = "", int after = 0, int count = 1) {
@@ -28,7 +26,7 @@ struct Fault {
     times = count;
     fired = 0;
   }
-  // True when this call must fail; records the failure.
+  // True when this call must fail (and then returns `failure`).
   bool hits(const std::string& callName);
 };
 
@@ -46,17 +44,18 @@ class FaultyLocalSide : public LocalSide {
   Fault shortWriteFault;
   int64_t shortWriteAfterBytes = 0;
 
-  bool changeDirectory(const std::string& name) override;
-  bool list(std::vector<ListRecord>& records) override;
-  bool lookUp(const std::string& name, ListRecord& record) override;
-  bool deleteFile(const std::string& name) override;
-  bool createDirectory(const std::string& name) override;
-  bool removeDirectory(const std::string& name) override;
-  bool readFile(const std::string& name, std::string& bytes) override;
-  bool replaceFile(const std::string& name, const std::string& bytes) override;
-  std::unique_ptr<ByteSource> openForReading(const std::string& name, int64_t& size) override;
-  std::unique_ptr<ByteSink> createTemporary() override;
-  bool commitTemporary(const std::string& name) override;
+  Status changeDirectory(const std::string& name) override;
+  Status list(std::vector<ListRecord>& records) override;
+  Status lookUp(const std::string& name, ListRecord& record) override;
+  Status deleteFile(const std::string& name) override;
+  Status createDirectory(const std::string& name) override;
+  Status removeDirectory(const std::string& name) override;
+  Status readFile(const std::string& name, std::string& bytes) override;
+  Status replaceFile(const std::string& name, const std::string& bytes) override;
+  Status openForReading(const std::string& name, std::unique_ptr<ByteSource>& source,
+                        int64_t& size) override;
+  Status createTemporary(std::unique_ptr<ByteSink>& sink) override;
+  Status commitTemporary(const std::string& name) override;
   void discardTemporary() override;
   bool directoryLiesWithin(const std::string& name, uint64_t device, uint64_t inode) override {
     return real_.directoryLiesWithin(name, device, inode);
@@ -80,28 +79,28 @@ class FaultyServerSide : public ServerSide {
   int64_t brokenDownloadAfterBytes = 0;
   Fault uploadFault;
 
-  bool connect(const LogIn& logIn) override { return real_.connect(logIn); }
+  Status connect(const LogIn& logIn) override { return real_.connect(logIn); }
   void disconnect() override { real_.disconnect(); }
-  bool changeDirectory(const std::string& name) override;
+  Status changeDirectory(const std::string& name) override;
   std::string currentDirectory() const override { return real_.currentDirectory(); }
-  bool list(std::vector<ListRecord>& records) override;
-  bool lookUp(const std::string& name, ListRecord& record) override {
+  Status list(std::vector<ListRecord>& records) override;
+  Status lookUp(const std::string& name, ListRecord& record) override {
     return real_.lookUp(name, record);
   }
-  bool deleteFile(const std::string& name) override;
-  bool renameFile(const std::string& from, const std::string& to) override {
+  Status deleteFile(const std::string& name) override;
+  Status renameFile(const std::string& from, const std::string& to) override {
     return real_.renameFile(from, to);
   }
-  bool createDirectory(const std::string& name) override;
-  bool removeDirectory(const std::string& name) override;
+  Status createDirectory(const std::string& name) override;
+  Status removeDirectory(const std::string& name) override;
   void setReplacementJournal(ReplacementJournal* journal) override {
     real_.setReplacementJournal(journal);
   }
   void setTransferWatch(TransferWatch* watch) override { real_.setTransferWatch(watch); }
   TransferWatch& transferWatch() override { return real_.transferWatch(); }
-  bool download(const std::string& name, ByteSink& sink, int64_t& received,
-                ListRecord& after) override;
-  bool upload(ByteSource& source, const std::string& name, int64_t& sent) override;
+  Status download(const std::string& name, ByteSink& sink, int64_t& received,
+                  ListRecord& after) override;
+  Status upload(ByteSource& source, const std::string& name, int64_t& sent) override;
   size_t lookUpsPerListing() const override { return real_.lookUpsPerListing(); }
 
  private:

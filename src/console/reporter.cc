@@ -1,40 +1,29 @@
-#include "console/error_text.h"
+#include "console/reporter.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "console/output.h"
-#include "storage/failure.h"
 
 namespace tandrel {
 
 namespace {
+
 // 256 bytes with the terminating NUL, as the text has always been sized.
 constexpr size_t kErrorTextCapacity = 255;
 
-std::string text;
-int problems = 0;
-}  // namespace
-
-std::string_view errorText() { return text; }
-
-void setErrorText(bool failed) {
-  text.clear();
-  if (!failed) return;
-  const Failure& failure = lastFailure();
-  if (failure.kind == FailureKind::none) return;
-  text = failure.text;
-  if (text.empty()) return;
-  // A report must end its line exactly once, also when the text is cut to fit.
+// The text a report ends with: the status's, cut to fit, ending its line
+// exactly once; or empty.
+std::string errorTextOf(const Status& status) {
+  std::string text = status.text();
+  if (text.empty()) return text;
   if (text.size() > kErrorTextCapacity) text.resize(kErrorTextCapacity - 1);
   if (text.back() != '\n') text.push_back('\n');
+  return text;
 }
 
-void reportError(const char* format, ...) {
-  ++problems;
-  va_list arguments;
-  va_start(arguments, format);
+std::string formatted(const char* format, va_list arguments) {
   char stackBuffer[1024];
   va_list copy;
   va_copy(copy, arguments);
@@ -48,7 +37,10 @@ void reportError(const char* format, ...) {
     std::vsnprintf(message.data(), message.size(), format, arguments);
     message.resize(static_cast<size_t>(length));
   }
-  va_end(arguments);
+  return message;
+}
+
+void print(std::string message, const std::string& text) {
   if (text.empty()) {
     message += ".\n";
   } else {
@@ -58,8 +50,24 @@ void reportError(const char* format, ...) {
   outText(message);
 }
 
-void noteProblem() { ++problems; }
+}  // namespace
 
-int problemsReported() { return problems; }
+void Reporter::error(const Status& status, const char* format, ...) {
+  ++problems_;
+  va_list arguments;
+  va_start(arguments, format);
+  std::string message = formatted(format, arguments);
+  va_end(arguments);
+  print(std::move(message), errorTextOf(status));
+}
+
+void Reporter::error(const char* format, ...) {
+  ++problems_;
+  va_list arguments;
+  va_start(arguments, format);
+  std::string message = formatted(format, arguments);
+  va_end(arguments);
+  print(std::move(message), "");
+}
 
 }  // namespace tandrel
