@@ -80,7 +80,7 @@ class TreeWalk {
 
   Side& side() { return side_; }
   // The failed return to a parent that lost the run its place, when this walk
-  // made it.
+  // made it; a failure without text when the run was lost before it began.
   Status lostBecause() const;
 
  private:
