@@ -150,7 +150,9 @@ TEST_P(LocalFailedReturn, SetsLostInTreeAndNoLevelAboveReturns) {
   const FailedReturn& c = GetParam();
   tree.write("a/b/c/f", "1");
   side.changeDirectoryFault.arm("..", c.which - 1, 1);
-  EXPECT_FALSE(removeLocalTree(run, "a").ok());
+  // The failed return is what the walk reports: nothing was tried by name
+  // from the directory the walk could not leave.
+  EXPECT_EQ(removeLocalTree(run, "a").text(), "Injected failure\n");
   EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns, c.which);
   EXPECT_EQ(workingDirectory(), top + "/" + c.staysIn);
@@ -398,6 +400,7 @@ TEST_P(ServerWalk, FailedDeepReturnSetsLostInTreeAndNoLevelAboveReturns) {
   EXPECT_FALSE(removeServerTree(run, "a").ok());
   EXPECT_TRUE(run.lostInTree);
   EXPECT_EQ(side.returns(), 1);
+  EXPECT_EQ(side.log.back(), "cd ..");  // no RMD from inside the directory
   EXPECT_EQ(real.currentDirectory(), here() + "/a/b/c");
   EXPECT_EQ(snapshot(), "a/\na/b/\na/b/c/\n");
 }

@@ -16,10 +16,11 @@ Status TreeWalk::walk(const std::string& name) {
   const TreeVisitor::Visited visited = visitor_.visit(*this);
   if (guarded) path_.pop_back();
   Status back;
-  // A failed return is the latest failure, and so the one reported.
-  if (!returnToParent(name, back) || !visited.status.ok()) {
-    return back.ok() ? visited.status : back;
-  }
+  const bool goesOn = returnToParent(name, back);
+  // A failed return leaves the side in `name`, not its parent, so nothing is
+  // removed by that name from there; the failure is the one reported.
+  if (!back.ok()) return back;
+  if (!goesOn || !visited.status.ok()) return visited.status;
   if (visited.removeDirectory) return side_.removeDirectory(name);
   return Status::OK();
 }
